@@ -1,0 +1,39 @@
+# The two entry points: `make demo` and `make test`. Both install what is
+# missing first (see scripts/install-deps.sh).
+JOBS ?= $(shell nproc)
+HOST_BUILD := build/host
+WIN32_BUILD := build/win32
+CMAKE_FLAGS ?= -DWARNINGS_AS_ERRORS=ON
+
+.PHONY: all deps build demo test unit wine-tests bench fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+# The host tools come first: the cross build compresses the welcome picture
+# with setuppack.
+build: deps
+	cmake -S . -B $(HOST_BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(HOST_BUILD) -j $(JOBS)
+	cmake -S . -B $(WIN32_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(WIN32_BUILD) -j $(JOBS)
+
+demo: build
+	@scripts/demo.sh
+
+test: build
+	cd $(HOST_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+unit: build
+	cd $(HOST_BUILD) && ctest --output-on-failure -L unit -j $(JOBS)
+
+bench: build
+	@scripts/bench.sh
+
+fuzz: build
+	@scripts/fuzz.sh long
+
+clean:
+	rm -rf build

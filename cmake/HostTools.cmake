@@ -1,0 +1,50 @@
+# Host build: the packager, the unit tests (under AddressSanitizer and UBSan),
+# the end-to-end tests that drive setup.exe under Wine, fuzzers and benchmarks.
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+if(NOT CMAKE_BUILD_TYPE)
+  set(CMAKE_BUILD_TYPE Release)
+endif()
+
+find_package(GTest REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(TOMLPP REQUIRED IMPORTED_TARGET tomlplusplus)
+find_path(CLI11_INCLUDE_DIR CLI/CLI.hpp REQUIRED)
+
+set(SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+
+file(GLOB SETUPPACK_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/setuppack/*.cpp)
+list(FILTER SETUPPACK_SOURCES EXCLUDE REGEX "/main\\.cpp$")
+
+# One library per flavour: plain for the tools, sanitized for the unit tests.
+foreach(flavour plain san)
+  add_library(korvane_${flavour} STATIC ${PORTABLE_SOURCES} ${SETUPPACK_SOURCES})
+  target_include_directories(korvane_${flavour} PUBLIC ${PROJECT_SOURCE_DIR}/src ${CLI11_INCLUDE_DIR})
+  target_compile_options(korvane_${flavour} PRIVATE ${WARNING_FLAGS})
+  target_link_libraries(korvane_${flavour} PUBLIC PkgConfig::TOMLPP)
+endforeach()
+target_compile_options(korvane_san PUBLIC ${SANITIZE_FLAGS} -O1 -g)
+target_link_options(korvane_san PUBLIC ${SANITIZE_FLAGS})
+
+add_executable(setuppack src/setuppack/main.cpp)
+target_link_libraries(setuppack PRIVATE korvane_plain)
+target_compile_options(setuppack PRIVATE ${WARNING_FLAGS})
+set_target_properties(setuppack PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PRODUCT_DIR})
+
+enable_testing()
+include(GoogleTest)
+
+file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/tests/unit/*.cpp ${PROJECT_SOURCE_DIR}/tests/support/*.cpp)
+add_executable(unit_tests ${UNIT_TEST_SOURCES})
+target_include_directories(unit_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+target_link_libraries(unit_tests PRIVATE korvane_san GTest::gtest GTest::gtest_main)
+target_compile_definitions(unit_tests PRIVATE
+  SOURCE_DIR="${PROJECT_SOURCE_DIR}" PRODUCT_DIR="${PRODUCT_DIR}")
+gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+
+foreach(dir tests/wine tests/fuzz tests/oracle bench)
+  if(EXISTS ${PROJECT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+    add_subdirectory(${dir})
+  endif()
+endforeach()

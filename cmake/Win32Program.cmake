@@ -1,0 +1,55 @@
+# setup.exe: a static, CRT-free PE32 GUI program. It brings its own entry point
+# and the few memory routines the compiler may call, links libgcc for 64-bit
+# arithmetic and imports system DLLs only.
+enable_language(RC)
+set(CMAKE_CXX_STANDARD 17)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+
+set(WIN32_COMPILE_FLAGS
+  -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+  -fno-unwind-tables -fno-threadsafe-statics -ffunction-sections -fdata-sections
+  -fno-stack-protector -fno-tree-loop-distribute-patterns -march=i686 -mno-stack-arg-probe
+  ${WARNING_FLAGS})
+set(WIN32_SYSTEM_LIBS
+  comctl32 comdlg32 shell32 ole32 advapi32 version gdi32 user32 kernel32)
+
+add_library(portable_win32 STATIC ${PORTABLE_SOURCES})
+target_include_directories(portable_win32 PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_compile_options(portable_win32 PRIVATE ${WIN32_COMPILE_FLAGS})
+target_compile_options(portable_win32 PRIVATE -O2)
+
+add_executable(setup WIN32
+  src/setup/entry.cpp
+  src/setup/setup_state.cpp
+  src/setup/install_sequence.cpp
+  src/setup/parse_command_line.cpp
+  src/setup/platform.cpp
+  src/setup/completion.cpp
+  src/archive/open_archive.cpp
+  src/archive/extract.cpp
+  src/archive/icon_table.cpp
+  src/archive/setup_info.cpp
+  src/explode/compressed_bitmap.cpp
+  src/agent/agent_control.cpp
+  src/shell/program_icons.cpp
+  src/shell/uninstall.cpp
+  src/ui/messages.cpp
+  src/ui/progress_dialog.cpp
+  src/ui/welcome_dialog.cpp
+  src/resources/setup.rc
+)
+target_include_directories(setup PRIVATE ${PROJECT_SOURCE_DIR}/src)
+target_compile_options(setup PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${WIN32_COMPILE_FLAGS}>)
+target_compile_definitions(setup PRIVATE WIN32_LEAN_AND_MEAN _WIN32_IE=0x0400)
+target_link_options(setup PRIVATE
+  -nostdlib -static -s -mwindows -Wl,--gc-sections -Wl,-e,_SetupEntry
+  -Wl,--file-alignment,512 -Wl,--section-alignment,4096 -Wl,--no-seh
+  -Wl,--disable-dynamicbase -Wl,--disable-nxcompat -Wl,--disable-reloc-section)
+target_link_libraries(setup PRIVATE portable_win32 ${WIN32_SYSTEM_LIBS} gcc)
+set_target_properties(setup PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PRODUCT_DIR})
+
+# The archive is appended at kArchiveOffset: the image must end before it.
+add_custom_command(TARGET setup POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:setup> -DLIMIT=61440
+          -P ${PROJECT_SOURCE_DIR}/cmake/CheckSize.cmake
+  VERBATIM)

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a Debian 12 machine, once:
+# the mingw-w64 cross compiler, Wine with its 32-bit loader, Xvfb and the host
+# libraries, and node-pkware (the reference implode/explode used by the tests).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
+
+packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xdotool
+          cmake g++ make pkg-config libgtest-dev libbenchmark-dev libcli11-dev
+          libtomlplusplus-dev clang libclang-rt-14-dev nodejs npm)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+  $SUDO apt-get update -qq
+  # node and npm may come from elsewhere on this machine; only install them when absent.
+  filtered=()
+  for p in "${missing[@]}"; do
+    case "$p" in
+      nodejs) command -v node >/dev/null || filtered+=("$p") ;;
+      npm) command -v npm >/dev/null || filtered+=("$p") ;;
+      *) filtered+=("$p") ;;
+    esac
+  done
+  if [ ${#filtered[@]} -gt 0 ]; then
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${filtered[@]}" >/dev/null
+  fi
+fi
+
+if [ ! -d tests/oracle/node_modules/node-pkware ]; then
+  echo "Installing node-pkware"
+  (cd tests/oracle && npm install --no-audit --no-fund --silent)
+fi

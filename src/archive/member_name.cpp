@@ -1,0 +1,33 @@
+#include "archive/member_name.hpp"
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+}  // namespace
+
+bool IsSafeMemberName(const char* name) {
+  if (name[0] == '\0' || IsSeparator(name[0])) return false;
+  const char* part = name;
+  for (const char* p = name;; ++p) {
+    if (*p == ':') return false;
+    if (*p == '\0' || IsSeparator(*p)) {
+      // Windows drops trailing dots and blanks of a path part, so ". ." and
+      // ".. " may name the parent as well as "..": a part made of dots and
+      // blanks only, with two dots or more, is refused.
+      bool onlyDots = p != part;
+      int dots = 0;
+      for (const char* q = part; q != p; ++q) {
+        if (*q == '.') ++dots;
+        else if (*q != ' ') onlyDots = false;
+      }
+      if (onlyDots && dots >= 2) return false;
+      if (*p == '\0') return true;
+      part = p + 1;
+    }
+  }
+}
+
+bool FitsPathBuffer(std::size_t directoryLength, std::size_t nameLength, std::size_t bufferSize) {
+  return directoryLength < bufferSize && nameLength < bufferSize - directoryLength;
+}

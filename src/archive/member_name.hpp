@@ -1,0 +1,21 @@
+// Rules for member names, shared by the setup program and the packager.
+//
+// A member name is a path relative to the directory it is installed into (the
+// install directory, the system directory, or the setup program's directory for
+// external member files), with backslashes between its parts. A name is only
+// written when it stays below that directory.
+#pragma once
+
+#include <cstddef>
+
+// True when `name` (zero-terminated) stays below its directory: it is not
+// empty, has no ".." part (nor one of only dots and blanks that Windows may
+// read as ".."), does not begin with a backslash or slash (so no UNC
+// prefix either) and holds no colon (no drive letter, no stream name). Both
+// "\" and "/" count as separators, as they do for Windows.
+bool IsSafeMemberName(const char* name);
+
+// True when a name of `nameLength` characters fits behind a directory string of
+// `directoryLength` characters in a path buffer of `bufferSize` characters,
+// the terminator included.
+bool FitsPathBuffer(std::size_t directoryLength, std::size_t nameLength, std::size_t bufferSize);
