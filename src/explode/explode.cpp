@@ -1,0 +1,480 @@
+#include "explode/explode.hpp"
+
+#include <cstring>
+
+// How the decoder is organised. Every token is decoded in one of two ways:
+// - field by field (DecodeToken), each consume keeping 8 bits of look-ahead
+//   and calling the read callback when it needs a byte and inputBuffer is
+//   used up, exactly as a byte-at-a-time decoder does; this path also decides
+//   where the input ends (result 4, or the end code in the very last bits);
+// - whole (DecodeLiteralFast, DecodeMatchFast) when the bit buffer already
+//   holds the longest token and its look-ahead, taken from bytes already in
+//   inputBuffer: no consume can then need input, so fields are dropped
+//   together through combined constant tables.
+// Either way the callbacks see the same calls in the same order: reads happen
+// only inside the field-by-field path, writes only between tokens.
+
+namespace {
+
+// The fixed code tables of the format. Code values are listed as they are
+// matched: against the low bits of the bit buffer (first stream bit lowest).
+
+constexpr std::uint8_t kLengthBits[16] = {3, 2, 3, 3, 4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 7, 7};
+constexpr std::uint8_t kLengthCodes[16] = {0x05, 0x03, 0x01, 0x06, 0x0A, 0x02, 0x0C, 0x14,
+                                           0x04, 0x18, 0x08, 0x30, 0x10, 0x20, 0x40, 0x00};
+constexpr std::uint8_t kLengthExtraBits[16] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+constexpr std::uint16_t kLengthBase[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 14, 22, 38, 70, 134, 262};
+
+constexpr std::uint8_t kDistanceBits[64] = {
+    2, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7,
+    7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8};
+constexpr std::uint8_t kDistanceCodes[64] = {
+    0x03, 0x0D, 0x05, 0x19, 0x09, 0x11, 0x01, 0x3E, 0x1E, 0x2E, 0x0E, 0x36, 0x16, 0x26, 0x06, 0x3A,
+    0x1A, 0x2A, 0x0A, 0x32, 0x12, 0x22, 0x42, 0x02, 0x7C, 0x3C, 0x5C, 0x1C, 0x6C, 0x2C, 0x4C, 0x0C,
+    0x74, 0x34, 0x54, 0x14, 0x64, 0x24, 0x44, 0x04, 0x78, 0x38, 0x58, 0x18, 0x68, 0x28, 0x48, 0x08,
+    0xF0, 0x70, 0xB0, 0x30, 0xD0, 0x50, 0x90, 0x10, 0xE0, 0x60, 0xA0, 0x20, 0xC0, 0x40, 0x80, 0x00};
+
+constexpr std::uint8_t kLiteralBits[256] = {
+    11, 12, 12, 12, 12, 12, 12, 12, 12, 8,  7,  12, 12, 7,  12, 12,  // 00
+    12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 13, 12, 12, 12, 12, 12,  // 10
+    4,  10, 8,  12, 10, 12, 10, 8,  7,  7,  8,  9,  7,  6,  7,  8,   // 20
+    7,  6,  7,  7,  7,  7,  8,  7,  7,  8,  8,  12, 11, 7,  9,  11,  // 30
+    12, 6,  7,  6,  6,  5,  7,  8,  8,  6,  11, 9,  6,  7,  6,  6,   // 40
+    7,  11, 6,  6,  6,  7,  9,  8,  9,  9,  11, 8,  11, 9,  12, 8,   // 50
+    12, 5,  6,  6,  6,  5,  6,  6,  6,  5,  11, 7,  5,  6,  5,  5,   // 60
+    6,  10, 5,  5,  5,  5,  8,  7,  8,  8,  10, 11, 11, 12, 12, 12,  // 70
+    13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13,  // 80
+    13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13,  // 90
+    13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13,  // A0
+    12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12,  // B0
+    12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12,  // C0
+    12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12,  // D0
+    13, 12, 13, 13, 13, 12, 13, 13, 13, 12, 13, 13, 13, 13, 12, 13,  // E0
+    13, 13, 12, 12, 12, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13,  // F0
+};
+
+constexpr std::uint16_t kLiteralCodes[256] = {
+    0x0490, 0x0FE0, 0x07E0, 0x0BE0, 0x03E0, 0x0DE0, 0x05E0, 0x09E0,  // 00
+    0x01E0, 0x00B8, 0x0062, 0x0EE0, 0x06E0, 0x0022, 0x0AE0, 0x02E0,
+    0x0CE0, 0x04E0, 0x08E0, 0x00E0, 0x0F60, 0x0760, 0x0B60, 0x0360,  // 10
+    0x0D60, 0x0560, 0x1240, 0x0960, 0x0160, 0x0E60, 0x0660, 0x0A60,
+    0x000F, 0x0250, 0x0038, 0x0260, 0x0050, 0x0C60, 0x0390, 0x00D8,  // 20
+    0x0042, 0x0002, 0x0058, 0x01B0, 0x007C, 0x0029, 0x003C, 0x0098,
+    0x005C, 0x0009, 0x001C, 0x006C, 0x002C, 0x004C, 0x0018, 0x000C,  // 30
+    0x0074, 0x00E8, 0x0068, 0x0460, 0x0090, 0x0034, 0x00B0, 0x0710,
+    0x0860, 0x0031, 0x0054, 0x0011, 0x0021, 0x0017, 0x0014, 0x00A8,  // 40
+    0x0028, 0x0001, 0x0310, 0x0130, 0x003E, 0x0064, 0x001E, 0x002E,
+    0x0024, 0x0510, 0x000E, 0x0036, 0x0016, 0x0044, 0x0030, 0x00C8,  // 50
+    0x01D0, 0x00D0, 0x0110, 0x0048, 0x0610, 0x0150, 0x0060, 0x0088,
+    0x0FA0, 0x0007, 0x0026, 0x0006, 0x003A, 0x001B, 0x001A, 0x002A,  // 60
+    0x000A, 0x000B, 0x0210, 0x0004, 0x0013, 0x0032, 0x0003, 0x001D,
+    0x0012, 0x0190, 0x000D, 0x0015, 0x0005, 0x0019, 0x0008, 0x0078,  // 70
+    0x00F0, 0x0070, 0x0290, 0x0410, 0x0010, 0x07A0, 0x0BA0, 0x03A0,
+    0x0240, 0x1C40, 0x0C40, 0x1440, 0x0440, 0x1840, 0x0840, 0x1040,  // 80
+    0x0040, 0x1F80, 0x0F80, 0x1780, 0x0780, 0x1B80, 0x0B80, 0x1380,
+    0x0380, 0x1D80, 0x0D80, 0x1580, 0x0580, 0x1980, 0x0980, 0x1180,  // 90
+    0x0180, 0x1E80, 0x0E80, 0x1680, 0x0680, 0x1A80, 0x0A80, 0x1280,
+    0x0280, 0x1C80, 0x0C80, 0x1480, 0x0480, 0x1880, 0x0880, 0x1080,  // A0
+    0x0080, 0x1F00, 0x0F00, 0x1700, 0x0700, 0x1B00, 0x0B00, 0x1300,
+    0x0DA0, 0x05A0, 0x09A0, 0x01A0, 0x0EA0, 0x06A0, 0x0AA0, 0x02A0,  // B0
+    0x0CA0, 0x04A0, 0x08A0, 0x00A0, 0x0F20, 0x0720, 0x0B20, 0x0320,
+    0x0D20, 0x0520, 0x0920, 0x0120, 0x0E20, 0x0620, 0x0A20, 0x0220,  // C0
+    0x0C20, 0x0420, 0x0820, 0x0020, 0x0FC0, 0x07C0, 0x0BC0, 0x03C0,
+    0x0DC0, 0x05C0, 0x09C0, 0x01C0, 0x0EC0, 0x06C0, 0x0AC0, 0x02C0,  // D0
+    0x0CC0, 0x04C0, 0x08C0, 0x00C0, 0x0F40, 0x0740, 0x0B40, 0x0340,
+    0x0300, 0x0D40, 0x1D00, 0x0D00, 0x1500, 0x0540, 0x0500, 0x1900,  // E0
+    0x0900, 0x0940, 0x1100, 0x0100, 0x1E00, 0x0E00, 0x0140, 0x1600,
+    0x0600, 0x1A00, 0x0E40, 0x0640, 0x0A40, 0x0A00, 0x1200, 0x0200,  // F0
+    0x1C00, 0x0C00, 0x1400, 0x0400, 0x1800, 0x0800, 0x1000, 0x0000,
+};
+
+// The fast path's view of a coded literal: for the 8 bits after the flag
+// bit, the byte and the token's whole length in bits (value | bits << 8) when
+// they begin with a code of at most 8 bits, else 0 (a longer code, which the
+// work-area tables finish).
+struct ShortLiteralTable {
+  std::uint16_t entry[256];
+};
+
+constexpr ShortLiteralTable MakeShortLiteralTable() {
+  ShortLiteralTable table{};
+  for (unsigned s = 0; s < 256; ++s) {
+    const unsigned bits = kLiteralBits[s];
+    if (bits > 8) continue;
+    for (unsigned k = kLiteralCodes[s]; k < 256; k += 1u << bits) {
+      table.entry[k] = static_cast<std::uint16_t>(s | (1 + bits) << 8);
+    }
+  }
+  return table;
+}
+
+constexpr ShortLiteralTable kShortLiterals = MakeShortLiteralTable();
+
+// The fast path's view of a match: for the 8 bits after the flag bit, the
+// length code's base, its bit length and its extra-bit count (base | bits << 9
+// | extra << 12); and for the 8 bits at a distance, the prefix and its bit
+// length (prefix | bits << 8).
+struct MatchTables {
+  std::uint16_t length[256];
+  std::uint16_t distance[256];
+};
+
+constexpr MatchTables MakeMatchTables() {
+  MatchTables tables{};
+  for (unsigned c = 0; c < 16; ++c) {
+    for (unsigned k = kLengthCodes[c]; k < 256; k += 1u << kLengthBits[c]) {
+      tables.length[k] = static_cast<std::uint16_t>(kLengthBase[c] | kLengthBits[c] << 9 |
+                                                    kLengthExtraBits[c] << 12);
+    }
+  }
+  for (unsigned p = 0; p < 64; ++p) {
+    for (unsigned k = kDistanceCodes[p]; k < 256; k += 1u << kDistanceBits[p]) {
+      tables.distance[k] = static_cast<std::uint16_t>(p | kDistanceBits[p] << 8);
+    }
+  }
+  return tables;
+}
+
+constexpr MatchTables kMatchTables = MakeMatchTables();
+
+// Token values inside the decoder: 0-255 literal bytes, 256 + (length - 2)
+// for matches, kEndToken for the end code, kErrorToken when input ran out.
+constexpr unsigned kMatchToken = 256;
+constexpr unsigned kEndToken = 773;
+constexpr unsigned kErrorToken = 774;
+// Length code 15 with all 8 extra bits set: the end code.
+constexpr unsigned kEndCodePlusExtra = 15 + 255;
+
+constexpr unsigned kFlushPosition = 2 * kExplodeBlockSize;
+// The most bits one token takes (flag 1, length code 7, extra 8, distance
+// prefix 8, low distance bits 6) plus the 8 bits of look-ahead.
+constexpr unsigned kTokenBitsWithLookAhead = 1 + 7 + 8 + 8 + 6 + 8;
+
+// Stores `value` at every index of `table` (of `size` entries) whose low
+// `bits` bits equal `code`.
+inline void StoreCode(std::uint8_t* table, unsigned size, unsigned code, unsigned bits,
+                      std::uint8_t value) {
+  for (unsigned k = code; k < size; k += 1u << bits) table[k] = value;
+}
+
+// One lookup of 8 bits gives the code they begin with; the codes are complete
+// and prefix-free, so every index is filled exactly once.
+void BuildDecodeTable(const std::uint8_t* bits, const std::uint8_t* codes, unsigned count,
+                      std::uint8_t* table) {
+  for (unsigned i = count; i-- > 0;) StoreCode(table, 256, codes[i], bits[i], static_cast<std::uint8_t>(i));
+}
+
+// Coded literals are up to 13 bits long. Codes of up to 8 bits resolve in
+// literalDecode; a longer code marks its low 8 bits there with 0xFF (0xFF
+// itself has a code with 8 low zero bits, so it never appears there) and is
+// finished by a second lookup after dropping 4 or 6 of its bits, or, when its
+// low 8 bits are zero, after dropping those 8. literalBits then holds what is
+// left to consume after that drop.
+void BuildLiteralTables(ExplodeWork* w) {
+  std::memcpy(w->literalBits, kLiteralBits, sizeof w->literalBits);
+  // Entries no code reaches are never looked up; clearing them keeps the work
+  // area's contents a function of the stream alone.
+  std::memset(w->literalDecode, 0, sizeof w->literalDecode);
+  std::memset(w->literalDecodeAfter4, 0, sizeof w->literalDecodeAfter4);
+  std::memset(w->literalDecodeAfter6, 0, sizeof w->literalDecodeAfter6);
+  std::memset(w->literalDecodeAfter8, 0, sizeof w->literalDecodeAfter8);
+  for (unsigned s = 256; s-- > 0;) {
+    const unsigned code = kLiteralCodes[s];
+    unsigned bits = w->literalBits[s];
+    const auto value = static_cast<std::uint8_t>(s);
+    if (bits <= 8) {
+      StoreCode(w->literalDecode, 256, code, bits, value);
+    } else if ((code & 0xFF) != 0) {
+      w->literalDecode[code & 0xFF] = 0xFF;
+      if ((code & 0x3F) != 0) {
+        bits -= 4;
+        w->literalBits[s] = static_cast<std::uint8_t>(bits);
+        StoreCode(w->literalDecodeAfter4, 256, code >> 4, bits, value);
+      } else {
+        bits -= 6;
+        w->literalBits[s] = static_cast<std::uint8_t>(bits);
+        StoreCode(w->literalDecodeAfter6, 128, code >> 6, bits, value);
+      }
+    } else {
+      bits -= 8;
+      w->literalBits[s] = static_cast<std::uint8_t>(bits);
+      StoreCode(w->literalDecodeAfter8, 256, code >> 8, bits, value);
+    }
+  }
+}
+
+inline std::uint64_t LoadLe64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = __builtin_bswap64(v);
+#endif
+  return v;
+}
+
+// The bit buffer. It behaves as the byte-at-a-time buffer of the format's
+// decoder: the low 8 bits are always the next 8 stream bits, consuming n bits
+// needs n + 8 bits to exist, and the read callback is called exactly when a
+// consume needs more bits and every byte of inputBuffer has been taken. On
+// top of that it takes bytes that are already in inputBuffer early, up to 8
+// at once, which no callback can observe.
+struct BitReader {
+  ExplodeWork* work;
+  std::uint64_t bits;  // valid bits from bit 0 upwards
+  unsigned count;      // number of valid bits (at least 8 between tokens)
+  unsigned position;   // next byte of inputBuffer to take
+  unsigned end;        // bytes the last read delivered
+
+  unsigned Peek8() const { return static_cast<unsigned>(bits) & 0xFF; }
+
+  bool CanRefillWide() const { return end - position >= 8; }
+
+  // Takes 8 bytes of inputBuffer and keeps the whole bytes that fit; needs
+  // CanRefillWide() and count < 64.
+  void RefillWide() {
+    bits |= LoadLe64(work->inputBuffer + position) << count;
+    position += (63 - count) >> 3;
+    count |= 56;
+  }
+
+  // Makes at least `needed` bits (at most 64 - 8) valid, reading when
+  // inputBuffer is used up. False when the read callback delivered nothing.
+  bool Fill(unsigned needed) {
+    while (count < needed) {
+      if (position == end) {
+        unsigned size = kExplodeInputSize;
+        unsigned got = work->readCallback(reinterpret_cast<char*>(work->inputBuffer), &size,
+                                          work->userParameter);
+        if (got == 0) return false;
+        // A callback must not deliver more than it was asked for; should one
+        // claim to, only the buffer's bytes are used.
+        end = got < kExplodeInputSize ? got : static_cast<unsigned>(kExplodeInputSize);
+        position = 0;
+      }
+      if (CanRefillWide()) {
+        RefillWide();
+      } else {
+        bits |= static_cast<std::uint64_t>(work->inputBuffer[position++]) << count;
+        count += 8;
+      }
+    }
+    return true;
+  }
+
+  // Drops n bits. Checked (n from 1 to 8): keeps 8 bits of look-ahead,
+  // reading if it must, and fails when the input cannot supply them.
+  // Unchecked: the caller made sure that n bits and the look-ahead are held.
+  template <bool kChecked>
+  bool Consume(unsigned n) {
+    if (kChecked && count < n + 8 && !Fill(n + 8)) return false;
+    bits >>= n;
+    count -= n;
+    return true;
+  }
+};
+
+// Finishes a coded literal whose flag bit has been consumed: one lookup on
+// the next 8 bits, and for codes longer than 8 bits a second one after
+// dropping 4, 6 or 8 of them. Returns the byte, or kErrorToken.
+template <bool kChecked>
+inline unsigned DecodeCodedLiteral(BitReader& in, const ExplodeWork* w) {
+  unsigned value;
+  if (in.Peek8() != 0) {
+    value = w->literalDecode[in.Peek8()];
+    if (value == 0xFF) {
+      if ((in.bits & 0x3F) != 0) {
+        if (!in.Consume<kChecked>(4)) return kErrorToken;
+        value = w->literalDecodeAfter4[in.Peek8()];
+      } else {
+        if (!in.Consume<kChecked>(6)) return kErrorToken;
+        value = w->literalDecodeAfter6[in.Peek8() & 0x7F];
+      }
+    }
+  } else {
+    if (!in.Consume<kChecked>(8)) return kErrorToken;
+    value = w->literalDecodeAfter8[in.Peek8()];
+  }
+  if (!in.Consume<kChecked>(w->literalBits[value])) return kErrorToken;
+  return value;
+}
+
+// Decodes one token field by field, each consume keeping its 8 bits of
+// look-ahead and reading when it must. Gives a literal byte (0-255), a match
+// (kMatchToken + length - 2, with its distance in *distance), kEndToken, or
+// kErrorToken when the input ran out.
+unsigned DecodeToken(BitReader& in, const ExplodeWork* w, unsigned* distance) {
+  if ((in.bits & 1) != 0) {
+    if (!in.Consume<true>(1)) return kErrorToken;
+    const unsigned code = w->lengthDecode[in.Peek8()];
+    if (!in.Consume<true>(w->lengthBits[code])) return kErrorToken;
+    unsigned length = code;
+    if (const unsigned extra = w->lengthExtraBits[code]; extra != 0) {
+      const unsigned x = static_cast<unsigned>(in.bits) & ((1u << extra) - 1);
+      // The end code's extra bits may be the last bits of the input.
+      if (!in.Consume<true>(extra) && code + x != kEndCodePlusExtra) return kErrorToken;
+      length = w->lengthBase[code] + x;
+    }
+    const unsigned token = kMatchToken + length;
+    if (token >= kEndToken) return kEndToken;
+
+    const unsigned prefix = w->distanceDecode[in.Peek8()];
+    if (!in.Consume<true>(w->distanceBits[prefix])) return kErrorToken;
+    unsigned d;
+    if (length == 0) {  // a match of length 2
+      d = (prefix << 2) | (static_cast<unsigned>(in.bits) & 3);
+      if (!in.Consume<true>(2)) return kErrorToken;
+    } else {
+      d = (prefix << w->dictionaryBits) | (static_cast<unsigned>(in.bits) & w->distanceMask);
+      if (!in.Consume<true>(w->dictionaryBits)) return kErrorToken;
+    }
+    *distance = d + 1;
+    return token;
+  }
+
+  if (!in.Consume<true>(1)) return kErrorToken;
+  if (w->literalMode == 0) {
+    const unsigned value = in.Peek8();
+    if (!in.Consume<true>(8)) return kErrorToken;
+    return value;
+  }
+  return DecodeCodedLiteral<true>(in, w);
+}
+
+// The same for a bit buffer that already holds a whole token and its
+// look-ahead (kTokenBitsWithLookAhead bits), so that no consume can need
+// input: whole fields are dropped at once, through the combined tables.
+// Literals are the caller's (DecodeLiteralFast), so that the literal-or-match
+// decision is taken once.
+inline unsigned DecodeMatchFast(BitReader& in, const ExplodeWork* w, unsigned* distance) {
+  const unsigned low = static_cast<unsigned>(in.bits);
+  const unsigned entry = kMatchTables.length[(low >> 1) & 0xFF];
+  const unsigned codeBits = (entry >> 9) & 7;
+  const unsigned extra = entry >> 12;
+  const unsigned length = (entry & 0x1FF) + ((low >> (1 + codeBits)) & ((1u << extra) - 1));
+  in.Consume<false>(1 + codeBits + extra);
+  const unsigned token = kMatchToken + length;
+  if (token >= kEndToken) return kEndToken;
+
+  const unsigned prefixEntry = kMatchTables.distance[in.Peek8()];
+  in.Consume<false>(prefixEntry >> 8);
+  const unsigned lowBits = length == 0 ? 2 : w->dictionaryBits;
+  *distance = (((prefixEntry & 0x3F) << lowBits) |
+               (static_cast<unsigned>(in.bits) & ((1u << lowBits) - 1))) + 1;
+  in.Consume<false>(lowBits);
+  return token;
+}
+
+inline unsigned DecodeLiteralFast(BitReader& in, const ExplodeWork* w) {
+  const unsigned low = static_cast<unsigned>(in.bits);
+  if (w->literalMode == 0) {
+    in.Consume<false>(9);
+    return (low >> 1) & 0xFF;
+  }
+  if (const unsigned entry = kShortLiterals.entry[(low >> 1) & 0xFF]; entry != 0) {
+    in.Consume<false>(entry >> 8);
+    return entry & 0xFF;
+  }
+  in.Consume<false>(1);
+  return DecodeCodedLiteral<false>(in, w);
+}
+
+// Copies `length` bytes from `distance` bytes back to window[position], byte
+// after byte in ascending order as far as anyone can tell: a distance below 8
+// is copied one byte at a time (or as a run for distance 1), a longer one in
+// 8-byte steps, each of which reads only bytes already final. The 8-byte steps
+// may write up to 7 bytes past the match, above the output position, where
+// nothing is read before it is written again; they are used only where those
+// bytes lie inside the window.
+inline void CopyMatch(std::uint8_t* window, unsigned position, unsigned distance,
+                      unsigned length) {
+  std::uint8_t* to = window + position;
+  const std::uint8_t* from = to - distance;
+  if (distance >= 8 && position + length + 7 <= kExplodeWindowSize) {
+    std::uint8_t* const stop = to + length;
+    do {
+      std::memcpy(to, from, 8);
+      to += 8;
+      from += 8;
+    } while (to < stop);
+  } else if (distance == 1) {
+    std::memset(to, *from, length);
+  } else {
+    for (unsigned i = 0; i < length; ++i) to[i] = from[i];
+  }
+}
+
+}  // namespace
+
+std::uint32_t explode(ExplodeReadCallback readCallback, ExplodeWriteCallback writeCallback,
+                      void* work, void* userParameter) {
+  ExplodeWork* const w = static_cast<ExplodeWork*>(work);
+  w->readCallback = readCallback;
+  w->writeCallback = writeCallback;
+  w->userParameter = userParameter;
+
+  unsigned size = kExplodeInputSize;
+  unsigned got = readCallback(reinterpret_cast<char*>(w->inputBuffer), &size, userParameter);
+  if (got <= 4) return kExplodeShortHeader;
+  w->inputCount = got < kExplodeInputSize ? got : static_cast<unsigned>(kExplodeInputSize);
+  w->literalMode = w->inputBuffer[0];
+  w->dictionaryBits = w->inputBuffer[1];
+  w->bitBuffer = w->inputBuffer[2];
+  w->extraBits = 0;
+  w->inputPosition = 3;
+
+  if (w->dictionaryBits < 4 || w->dictionaryBits > 6) return kExplodeBadDictionary;
+  w->distanceMask = 0xFFFFu >> (16 - w->dictionaryBits);
+  if (w->literalMode == 1) {
+    BuildLiteralTables(w);
+  } else if (w->literalMode != 0) {
+    return kExplodeBadLiteralMode;
+  }
+  std::memcpy(w->lengthBits, kLengthBits, sizeof w->lengthBits);
+  BuildDecodeTable(w->lengthBits, kLengthCodes, 16, w->lengthDecode);
+  std::memcpy(w->lengthExtraBits, kLengthExtraBits, sizeof w->lengthExtraBits);
+  std::memcpy(w->lengthBase, kLengthBase, sizeof w->lengthBase);
+  std::memcpy(w->distanceBits, kDistanceBits, sizeof w->distanceBits);
+  BuildDecodeTable(w->distanceBits, kDistanceCodes, 64, w->distanceDecode);
+
+  // History before the first output byte reads as zeros.
+  std::memset(w->window, 0, kExplodeBlockSize);
+
+  BitReader in{w, w->bitBuffer, 8, w->inputPosition, w->inputCount};
+  std::uint8_t* const window = w->window;
+  unsigned position = kExplodeBlockSize;
+  unsigned token;
+  for (;;) {
+    if (in.count < kTokenBitsWithLookAhead && in.CanRefillWide()) in.RefillWide();
+    const bool wholeTokenHeld = in.count >= kTokenBitsWithLookAhead;
+    if (wholeTokenHeld && (in.bits & 1) == 0) {
+      window[position++] = static_cast<std::uint8_t>(DecodeLiteralFast(in, w));
+    } else {
+      unsigned distance = 0;
+      token = wholeTokenHeld ? DecodeMatchFast(in, w, &distance) : DecodeToken(in, w, &distance);
+      if (token < kMatchToken) {
+        window[position++] = static_cast<std::uint8_t>(token);
+      } else if (token < kEndToken) {
+        const unsigned length = token - kMatchToken + 2;
+        CopyMatch(window, position, distance, length);
+        position += length;
+      } else {
+        break;
+      }
+    }
+    if (position >= kFlushPosition) {
+      unsigned blockSize = kExplodeBlockSize;
+      writeCallback(reinterpret_cast<char*>(window + kExplodeBlockSize), &blockSize, userParameter);
+      // The block just written stays below kExplodeBlockSize as history.
+      std::memmove(window, window + kExplodeBlockSize, position - kExplodeBlockSize);
+      position -= kExplodeBlockSize;
+    }
+  }
+
+  w->outputPosition = position;
+  w->bitBuffer = static_cast<std::uint32_t>(in.bits);
+  w->inputPosition = in.position;
+  w->inputCount = in.end;
+  unsigned finalSize = position - kExplodeBlockSize;
+  writeCallback(reinterpret_cast<char*>(window + kExplodeBlockSize), &finalSize, userParameter);
+  return token == kEndToken ? kExplodeOk : kExplodeTruncated;
+}
