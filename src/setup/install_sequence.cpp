@@ -1,0 +1,175 @@
+// The install sequence: the body of WinMain. It runs every subsystem once, in a
+// fixed order, and returns the exit code:
+//   0  completed, and every early stop (bad archive, refused platform, Exit
+//      Setup, directory not created, version not upgradable, engine running)
+//   1  an archive error during installation, and always in info mode
+#include "setup/setup_state.hpp"
+
+#include <commctrl.h>
+
+#include "agent/agent_control.hpp"
+#include "archive/archive.hpp"
+#include "resources/resource.h"
+#include "setup/platform_rules.hpp"
+#include "setup/steps.hpp"
+#include "shell/shell.hpp"
+#include "ui/message_format.hpp"
+#include "ui/messages.hpp"
+#include "ui/progress_dialog.hpp"
+
+namespace {
+
+// Step 10: an installed run-command file whose FileVersion text is below 2.5
+// cannot be upgraded. The path is the install directory followed directly by
+// the run command as the command line left it.
+bool IsUpgradeRefused() {
+  char path[kPathSize];
+  const std::size_t used = CopyBounded(path, sizeof path, setupState.targetPath);
+  CopyBounded(path + used, sizeof path - used, Setting(kRunCommand));
+  const char* version = GetFileVersionText(path);
+  return version != nullptr && IsVersionTextRefused(version);
+}
+
+void FreeInfoRecords(InfoRecord* records, unsigned count) {
+  if (records == nullptr) return;
+  for (unsigned i = 0; i < count; ++i) FreeBlock(records[i].name);
+  FreeBlock(records);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+  SetupState& s = setupState;
+  s.hInstance = instance;
+  s.keepExistingConfig = 1;
+  s.installDlrFiles = 1;
+  SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+
+  s.systemDirLength = static_cast<int>(GetSystemDirectoryA(s.systemPath, kPathSize));
+  if (s.systemDirLength <= 0 || s.systemDirLength >= kPathSize - 1) s.systemDirLength = 0;
+  s.systemPath[s.systemDirLength] = '\\';
+  s.systemPath[s.systemDirLength + 1] = '\0';
+  ++s.systemDirLength;
+
+  InitCommonControls();
+  GetModuleFileNameA(instance, s.setupPath, kPathSize);
+
+  if (!OpenArchive(s.setupPath)) return 0;
+  if (!CheckPlatform(s.setupPath)) {
+    CleanUpSetup();
+    return 0;
+  }
+  if (s.header.externalSize != 0) CutToDirectory(s.setupPath);
+  if (!ParseCommandLine(commandLine)) {
+    CleanUpSetup();
+    return 0;
+  }
+  s.targetDirLength = lstrlenA(s.targetPath);
+  s.fileNamePart = s.targetPath + s.targetDirLength;
+
+  if (IsUpgradeRefused()) {
+    ShowErrorString(nullptr, IDS_CANNOT_UPGRADE);
+    return 0;
+  }
+
+  bool restartLauncher = false;
+  if (!s.infoMode) {
+    s.progressDialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
+                                          ProgressDialogProc, 0);
+    ProcessPendingMessages();
+    SetAgentPrefix(s.header.ipcPrefix);
+    if (!s.skipRunningCheck && RefuseIfEngineRunning()) return 0;
+    restartLauncher = StopAgents();
+    if (s.progressDialog != nullptr) {
+      HWND label = GetDlgItem(s.progressDialog, IDC_INSTALLING_LABEL);
+      ShowWindow(label, SW_SHOW);
+      UpdateWindow(label);
+      ProcessPendingMessages();
+    }
+  }
+
+  int code = ExtractMainTable();
+  if (code == 0) code = ReadIconTable();
+  if (code == 0) code = ExtractTrailingBlock();
+
+  if (s.infoMode) {
+    if (code != 0) ShowArchiveError(nullptr, code);
+    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_SETUP_INFO), nullptr, SetupInfoDialogProc, 0);
+    CleanUpSetup();
+    return 1;
+  }
+
+  if (code == 0) CreateProgramIcons();
+  if (s.progressDialog != nullptr) DestroyWindow(s.progressDialog);
+  s.progressDialog = nullptr;
+  if (restartLauncher) RestartLauncher();
+  if (code == 0) {
+    ShowCompletion();
+    CleanUpSetup();
+    return 0;
+  }
+  ShowArchiveError(nullptr, code);
+  CleanUpSetup();
+  return 1;
+}
+
+void CleanUpSetup() {
+  SetupState& s = setupState;
+  if (s.archiveFile != nullptr && s.archiveFile != INVALID_HANDLE_VALUE) CloseHandle(s.archiveFile);
+  s.archiveFile = nullptr;
+  for (char*& text : s.settings) {
+    FreeBlock(text);
+    text = nullptr;
+  }
+  if (s.icons != nullptr) {
+    for (unsigned i = 0; i < s.header.iconCount; ++i) {
+      FreeBlock(s.icons[i].name);
+      FreeBlock(s.icons[i].arguments);
+      FreeBlock(s.icons[i].target);
+    }
+    FreeBlock(s.icons);
+    s.icons = nullptr;
+  }
+  FreeInfoRecords(s.infoMainEntries, s.header.fileCount);
+  s.infoMainEntries = nullptr;
+  FreeInfoRecords(s.infoTrailingEntries, s.trailingCount);
+  s.infoTrailingEntries = nullptr;
+  if (s.selfDelete == 1) RemoveSetupProgram();
+}
+
+char* GetFileVersionText(const char* path) {
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path, &handle);
+  if (size == 0) return nullptr;
+  void* block = LocalAlloc(LPTR, size);
+  if (block == nullptr) return nullptr;
+  char* result = nullptr;
+  if (GetFileVersionInfoA(path, 0, size, block)) {
+    WORD* translation = nullptr;
+    UINT length = 0;
+    unsigned language = 0x0409;
+    unsigned codePage = 0x04E4;
+    if (VerQueryValueA(block, "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                       &length) &&
+        translation != nullptr && length >= 4) {
+      language = translation[0];
+      codePage = translation[1];
+    }
+    char query[64];
+    wsprintfA(query, "\\StringFileInfo\\%04x%04x\\%s", language, codePage, "FileVersion");
+    char* text = nullptr;
+    if (VerQueryValueA(block, query, reinterpret_cast<void**>(&text), &length) && text != nullptr) {
+      CopyBounded(setupState.versionText, sizeof setupState.versionText, text);
+      result = setupState.versionText;
+    }
+  }
+  LocalFree(block);
+  return result;
+}
+
+char* CutToDirectory(char* path) {
+  char* end = path + lstrlenA(path);
+  while (end > path && end[-1] != '\\') --end;
+  *end = '\0';
+  return end;
+}

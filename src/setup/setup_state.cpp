@@ -1,0 +1,9 @@
+#include "setup/setup_state.hpp"
+
+SetupState setupState;
+
+void* AllocZeroed(DWORD size) { return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size); }
+
+void FreeBlock(void* block) {
+  if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
+}

@@ -1,0 +1,82 @@
+// The progress dialog: the current output path and a bar for the share of the
+// archive consumed. The program has no message loop while it works, so every
+// change of the dialog is followed by a pass over the pending messages; without
+// it the dialog is never painted and the system marks it as not responding.
+#include "ui/progress_dialog.hpp"
+
+#include <commctrl.h>
+
+#include "resources/resource.h"
+#include "setup/setup_state.hpp"
+#include "ui/message_format.hpp"
+
+namespace {
+
+// Dialog captions read string 2 whole.
+constexpr int kDialogCaptionSize = 64;
+
+UINT lastPercent = ~0u;
+
+}  // namespace
+
+void ProcessPendingMessages() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      // Keep the quit request for whoever runs the next message loop.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      break;
+    }
+    if (setupState.progressDialog != nullptr && IsDialogMessageA(setupState.progressDialog, &message)) {
+      continue;
+    }
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
+  if (message != WM_INITDIALOG) return FALSE;
+  CenterWindowOnScreen(dialog, 1);
+  setupState.progressBar = GetDlgItem(dialog, IDC_PROGRESS_BAR);
+  setupState.statusText = GetDlgItem(dialog, IDC_STATUS_TEXT);
+  SetProgressPosition(setupState.progressBar, 0);
+  return TRUE;
+}
+
+void SetProgressPosition(HWND bar, UINT percent) { SendMessageA(bar, PBM_SETPOS, percent, 0); }
+
+void UpdateProgressBar() {
+  if (setupState.progressBar == nullptr) return;
+  const UINT percent = ProgressPercent(setupState.progressDone, setupState.progressTotal);
+  SetProgressPosition(setupState.progressBar, percent);
+  // Painting costs far more than a read: pass the messages on when the bar
+  // actually moves.
+  if (percent != lastPercent) {
+    lastPercent = percent;
+    ProcessPendingMessages();
+  }
+}
+
+void SetStatusText(const char* path) {
+  if (setupState.statusText == nullptr) return;
+  SetWindowTextA(setupState.statusText, path);
+  ProcessPendingMessages();
+}
+
+void CenterWindowOnScreen(HWND window, int setCaption) {
+  if (setCaption) {
+    char caption[kDialogCaptionSize];
+    LoadStringA(setupState.hInstance, IDS_CAPTION, caption, kDialogCaptionSize);
+    SetWindowTextA(window, caption);
+  }
+  RECT rect;
+  GetWindowRect(window, &rect);
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  const int x = CenteredOrigin(GetSystemMetrics(SM_CXSCREEN), width);
+  const int y = CenteredOrigin(GetSystemMetrics(SM_CYSCREEN), height);
+  MoveWindow(window, x, y, width, height, FALSE);
+}
+
+HWND ExtractionOwner() { return setupState.progressDialog; }
