@@ -1,0 +1,214 @@
+// Measures our implode encoder and explode decoder on the benchmark corpus and
+// compares them with node-pkware, run in the same pass:
+//   implode_bench CORPUS_DIR [ORACLE_DIR]
+// CORPUS_DIR holds text.bin, binary.bin and compressed.bin (made by
+// scripts/make_corpus.sh); ORACLE_DIR is tests/oracle with node-pkware
+// installed (its columns show "-" without it). MB are 10^6 bytes of
+// uncompressed data per second of wall time; each figure of ours is the best
+// of a few runs, node-pkware's are timed inside node (start-up excluded).
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "explode/explode.hpp"
+#include "setuppack/implode.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::uint8_t> ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), {});
+}
+
+struct MemoryStreams {
+  std::span<const std::uint8_t> input;
+  std::size_t position = 0;
+  std::uint8_t* output = nullptr;
+  std::size_t written = 0;
+  std::size_t capacity = 0;
+};
+
+unsigned int ReadFromMemory(char* buffer, unsigned int* size, void* userParameter) {
+  auto* streams = static_cast<MemoryStreams*>(userParameter);
+  std::size_t n = std::min<std::size_t>(*size, streams->input.size() - streams->position);
+  std::memcpy(buffer, streams->input.data() + streams->position, n);
+  streams->position += n;
+  return static_cast<unsigned int>(n);
+}
+
+void WriteToMemory(char* buffer, unsigned int* size, void* userParameter) {
+  auto* streams = static_cast<MemoryStreams*>(userParameter);
+  std::size_t n = std::min<std::size_t>(*size, streams->capacity - streams->written);
+  std::memcpy(streams->output + streams->written, buffer, n);
+  streams->written += n;
+}
+
+double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Best time of `runs` decodes; false when the output differs from expected.
+bool TimeDecode(std::span<const std::uint8_t> stream, const std::vector<std::uint8_t>& expected, int runs,
+                double& seconds) {
+  std::vector<std::uint8_t> output(expected.size());
+  auto work = std::make_unique<ExplodeWork>();
+  seconds = 1e30;
+  for (int i = 0; i < runs; ++i) {
+    MemoryStreams streams;
+    streams.input = stream;
+    streams.output = output.data();
+    streams.capacity = output.size();
+    const auto start = Clock::now();
+    const std::uint32_t result = explode(ReadFromMemory, WriteToMemory, work.get(), &streams);
+    seconds = std::min(seconds, Seconds(start));
+    if (result != 0 || streams.written != expected.size() || output != expected) return false;
+  }
+  return true;
+}
+
+struct ReferenceFigures {
+  double ratio = 0;
+  double encodeSeconds = 0;
+  double decodeSeconds = 0;
+};
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Runs pkware.js and returns the time it reports, or a negative value.
+double RunReference(const fs::path& oracle, const std::string& arguments, const fs::path& in, const fs::path& out) {
+  const fs::path timing = out.string() + ".time";
+  const std::string command = "node " + Quote((oracle / "pkware.js").string()) + " " + arguments + " --time < " +
+                              Quote(in.string()) + " > " + Quote(out.string()) + " 2> " + Quote(timing.string());
+  const int status = std::system(command.c_str());
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  std::ifstream report(timing);
+  std::string word;
+  double ms = -1;
+  while (report >> word) {
+    if (word == "elapsed-ms") report >> ms;
+  }
+  return ms / 1000.0;
+}
+
+std::optional<ReferenceFigures> MeasureReference(const fs::path& oracle, const fs::path& corpusFile,
+                                                 const std::vector<std::uint8_t>& data, const ImplodeChoice& choice,
+                                                 const fs::path& scratch) {
+  const std::string arguments = std::string(choice.literals == LiteralMode::Ascii ? "ascii " : "binary ") +
+                                std::to_string(choice.dictionarySize);
+  const fs::path packed = scratch / "reference.imp";
+  const fs::path unpacked = scratch / "reference.out";
+  ReferenceFigures figures;
+  figures.encodeSeconds = RunReference(oracle, "implode " + arguments, corpusFile, packed);
+  if (figures.encodeSeconds <= 0) return std::nullopt;
+  figures.ratio = static_cast<double>(fs::file_size(packed)) / static_cast<double>(data.size());
+  figures.decodeSeconds = RunReference(oracle, "explode", packed, unpacked);
+  if (figures.decodeSeconds <= 0 || ReadFile(unpacked) != data) return std::nullopt;
+  return figures;
+}
+
+std::string ModeName(const ImplodeChoice& choice) {
+  return std::string(choice.literals == LiteralMode::Ascii ? "coded" : "plain") + "/" +
+         std::to_string(choice.dictionarySize);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: implode_bench CORPUS_DIR [ORACLE_DIR]\n");
+    return 2;
+  }
+  const fs::path corpus = argv[1];
+  std::optional<fs::path> oracle;
+  if (argc > 2 && fs::exists(fs::path(argv[2]) / "node_modules" / "node-pkware") &&
+      std::system("node --version > /dev/null 2>&1") == 0)
+    oracle = fs::path(argv[2]);
+  const fs::path scratch = fs::temp_directory_path() / ("implode_bench." + std::to_string(getpid()));
+  fs::create_directories(scratch);
+
+  struct Row {
+    const char* label;
+    ImplodeOptions options;
+  };
+  const Row rows[] = {
+      {"coded/4096", {LiteralMode::Ascii, 4096, false}},
+      {"plain/4096", {LiteralMode::Binary, 4096, false}},
+      {"auto", {LiteralMode::Auto, 0, false}},
+      {"auto --best", {LiteralMode::Auto, 0, true}},
+  };
+
+  std::printf("%-11s %-12s %-11s %9s %9s %7s | %9s %9s %9s | %9s\n", "corpus", "mode", "chosen", "dec MB/s",
+              "enc MB/s", "ratio", "pk ratio", "pk enc", "pk dec", "dec ours/pk");
+  int failures = 0;
+  for (const char* name : {"text", "binary", "compressed"}) {
+    const fs::path file = corpus / (std::string(name) + ".bin");
+    const std::vector<std::uint8_t> data = ReadFile(file);
+    if (data.empty()) {
+      std::fprintf(stderr, "implode_bench: %s: missing or empty\n", file.c_str());
+      return 1;
+    }
+    const double megabytes = static_cast<double>(data.size()) / 1e6;
+    std::map<std::string, ReferenceFigures> referenceCache;
+    for (const Row& row : rows) {
+      ImplodeChoice chosen;
+      std::vector<std::uint8_t> stream;
+      double encodeSeconds = 1e30;
+      const int encodeRuns = row.options.best ? 1 : 2;
+      for (int i = 0; i < encodeRuns; ++i) {
+        const auto start = Clock::now();
+        stream = Implode(data, row.options, chosen);
+        encodeSeconds = std::min(encodeSeconds, Seconds(start));
+      }
+      double decodeSeconds = 0;
+      if (!TimeDecode(stream, data, 5, decodeSeconds)) {
+        std::fprintf(stderr, "implode_bench: %s %s: round trip failed\n", name, row.label);
+        ++failures;
+        continue;
+      }
+      std::optional<ReferenceFigures> reference;
+      if (oracle) {
+        const std::string key = ModeName(chosen);
+        auto found = referenceCache.find(key);
+        if (found != referenceCache.end()) {
+          reference = found->second;
+        } else {
+          reference = MeasureReference(*oracle, file, data, chosen, scratch);
+          if (reference) referenceCache[key] = *reference;
+        }
+      }
+      const double decodeRate = megabytes / decodeSeconds;
+      std::printf("%-11s %-12s %-11s %9.1f %9.1f %7.4f |", name, row.label, ModeName(chosen).c_str(), decodeRate,
+                  megabytes / encodeSeconds, static_cast<double>(stream.size()) / static_cast<double>(data.size()));
+      if (reference) {
+        const double referenceDecodeRate = megabytes / reference->decodeSeconds;
+        std::printf(" %9.4f %9.2f %9.2f | %9.1fx\n", reference->ratio, megabytes / reference->encodeSeconds,
+                    referenceDecodeRate, decodeRate / referenceDecodeRate);
+      } else {
+        std::printf(" %9s %9s %9s | %10s\n", "-", "-", "-", "-");
+      }
+      std::fflush(stdout);
+    }
+  }
+  std::error_code ignored;
+  fs::remove_all(scratch, ignored);
+  return failures == 0 ? 0 : 1;
+}

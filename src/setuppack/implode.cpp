@@ -1,0 +1,538 @@
+#include "setuppack/implode.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The fixed codes of the format. A code of B bits with value C is written by
+// putting C's low B bits into the bit stream, least significant bit first.
+
+constexpr unsigned kMinMatch = 2;
+constexpr unsigned kMaxMatch = 518;
+constexpr unsigned kMaxShortDistance = 256;  // length-2 matches: 2 low bits
+constexpr unsigned kMaxWindow = 4096;
+
+constexpr std::array<std::uint8_t, 16> kLengthBits = {3, 2, 3, 3, 4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 7, 7};
+constexpr std::array<std::uint8_t, 16> kLengthCode = {0x05, 0x03, 0x01, 0x06, 0x0A, 0x02, 0x0C, 0x14,
+                                                      0x04, 0x18, 0x08, 0x30, 0x10, 0x20, 0x40, 0x00};
+constexpr std::array<std::uint8_t, 16> kLengthExtraBits = {0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+constexpr std::array<std::uint16_t, 16> kLengthBase = {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 14, 22, 38, 70, 134, 262};
+
+constexpr std::array<std::uint8_t, 64> kDistanceBits = {
+    2, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7,
+    7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8};
+constexpr std::array<std::uint8_t, 64> kDistanceCode = {
+    0x03, 0x0D, 0x05, 0x19, 0x09, 0x11, 0x01, 0x3E, 0x1E, 0x2E, 0x0E, 0x36, 0x16, 0x26, 0x06, 0x3A,
+    0x1A, 0x2A, 0x0A, 0x32, 0x12, 0x22, 0x42, 0x02, 0x7C, 0x3C, 0x5C, 0x1C, 0x6C, 0x2C, 0x4C, 0x0C,
+    0x74, 0x34, 0x54, 0x14, 0x64, 0x24, 0x44, 0x04, 0x78, 0x38, 0x58, 0x18, 0x68, 0x28, 0x48, 0x08,
+    0xF0, 0x70, 0xB0, 0x30, 0xD0, 0x50, 0x90, 0x10, 0xE0, 0x60, 0xA0, 0x20, 0xC0, 0x40, 0x80, 0x00};
+
+constexpr std::array<std::uint8_t, 256> kLiteralBits = {
+    11, 12, 12, 12, 12, 12, 12, 12, 12, 8,  7,  12, 12, 7,  12, 12,  // 00
+    12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 13, 12, 12, 12, 12, 12,  // 10
+    4,  10, 8,  12, 10, 12, 10, 8,  7,  7,  8,  9,  7,  6,  7,  8,   // 20
+    7,  6,  7,  7,  7,  7,  8,  7,  7,  8,  8,  12, 11, 7,  9,  11,  // 30
+    12, 6,  7,  6,  6,  5,  7,  8,  8,  6,  11, 9,  6,  7,  6,  6,   // 40
+    7,  11, 6,  6,  6,  7,  9,  8,  9,  9,  11, 8,  11, 9,  12, 8,   // 50
+    12, 5,  6,  6,  6,  5,  6,  6,  6,  5,  11, 7,  5,  6,  5,  5,   // 60
+    6,  10, 5,  5,  5,  5,  8,  7,  8,  8,  10, 11, 11, 12, 12, 12,  // 70
+    13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13,  // 80
+    13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13,  // 90
+    13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13,  // A0
+    12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12,  // B0
+    12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12,  // C0
+    12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12,  // D0
+    13, 12, 13, 13, 13, 12, 13, 13, 13, 12, 13, 13, 13, 13, 12, 13,  // E0
+    13, 13, 12, 12, 12, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13}; // F0
+
+constexpr std::array<std::uint16_t, 256> kLiteralCode = {
+    0x0490, 0x0FE0, 0x07E0, 0x0BE0, 0x03E0, 0x0DE0, 0x05E0, 0x09E0, 0x01E0, 0x00B8, 0x0062, 0x0EE0, 0x06E0, 0x0022, 0x0AE0, 0x02E0,
+    0x0CE0, 0x04E0, 0x08E0, 0x00E0, 0x0F60, 0x0760, 0x0B60, 0x0360, 0x0D60, 0x0560, 0x1240, 0x0960, 0x0160, 0x0E60, 0x0660, 0x0A60,
+    0x000F, 0x0250, 0x0038, 0x0260, 0x0050, 0x0C60, 0x0390, 0x00D8, 0x0042, 0x0002, 0x0058, 0x01B0, 0x007C, 0x0029, 0x003C, 0x0098,
+    0x005C, 0x0009, 0x001C, 0x006C, 0x002C, 0x004C, 0x0018, 0x000C, 0x0074, 0x00E8, 0x0068, 0x0460, 0x0090, 0x0034, 0x00B0, 0x0710,
+    0x0860, 0x0031, 0x0054, 0x0011, 0x0021, 0x0017, 0x0014, 0x00A8, 0x0028, 0x0001, 0x0310, 0x0130, 0x003E, 0x0064, 0x001E, 0x002E,
+    0x0024, 0x0510, 0x000E, 0x0036, 0x0016, 0x0044, 0x0030, 0x00C8, 0x01D0, 0x00D0, 0x0110, 0x0048, 0x0610, 0x0150, 0x0060, 0x0088,
+    0x0FA0, 0x0007, 0x0026, 0x0006, 0x003A, 0x001B, 0x001A, 0x002A, 0x000A, 0x000B, 0x0210, 0x0004, 0x0013, 0x0032, 0x0003, 0x001D,
+    0x0012, 0x0190, 0x000D, 0x0015, 0x0005, 0x0019, 0x0008, 0x0078, 0x00F0, 0x0070, 0x0290, 0x0410, 0x0010, 0x07A0, 0x0BA0, 0x03A0,
+    0x0240, 0x1C40, 0x0C40, 0x1440, 0x0440, 0x1840, 0x0840, 0x1040, 0x0040, 0x1F80, 0x0F80, 0x1780, 0x0780, 0x1B80, 0x0B80, 0x1380,
+    0x0380, 0x1D80, 0x0D80, 0x1580, 0x0580, 0x1980, 0x0980, 0x1180, 0x0180, 0x1E80, 0x0E80, 0x1680, 0x0680, 0x1A80, 0x0A80, 0x1280,
+    0x0280, 0x1C80, 0x0C80, 0x1480, 0x0480, 0x1880, 0x0880, 0x1080, 0x0080, 0x1F00, 0x0F00, 0x1700, 0x0700, 0x1B00, 0x0B00, 0x1300,
+    0x0DA0, 0x05A0, 0x09A0, 0x01A0, 0x0EA0, 0x06A0, 0x0AA0, 0x02A0, 0x0CA0, 0x04A0, 0x08A0, 0x00A0, 0x0F20, 0x0720, 0x0B20, 0x0320,
+    0x0D20, 0x0520, 0x0920, 0x0120, 0x0E20, 0x0620, 0x0A20, 0x0220, 0x0C20, 0x0420, 0x0820, 0x0020, 0x0FC0, 0x07C0, 0x0BC0, 0x03C0,
+    0x0DC0, 0x05C0, 0x09C0, 0x01C0, 0x0EC0, 0x06C0, 0x0AC0, 0x02C0, 0x0CC0, 0x04C0, 0x08C0, 0x00C0, 0x0F40, 0x0740, 0x0B40, 0x0340,
+    0x0300, 0x0D40, 0x1D00, 0x0D00, 0x1500, 0x0540, 0x0500, 0x1900, 0x0900, 0x0940, 0x1100, 0x0100, 0x1E00, 0x0E00, 0x0140, 0x1600,
+    0x0600, 0x1A00, 0x0E40, 0x0640, 0x0A40, 0x0A00, 0x1200, 0x0200, 0x1C00, 0x0C00, 0x1400, 0x0400, 0x1800, 0x0800, 0x1000, 0x0000};
+
+// Length code index for each length value (length - 2, 0 to 516).
+constexpr std::array<std::uint8_t, kMaxMatch - 1> kLengthCodeOf = [] {
+  std::array<std::uint8_t, kMaxMatch - 1> table{};
+  for (unsigned c = 0; c < 16; ++c) {
+    for (unsigned x = 0; x < (1u << kLengthExtraBits[c]); ++x) {
+      unsigned value = kLengthBase[c] + x;
+      if (value < table.size()) table[value] = static_cast<std::uint8_t>(c);
+    }
+  }
+  return table;
+}();
+
+// ---------------------------------------------------------------------------
+// Bit output, least significant bit first.
+
+class BitWriter {
+ public:
+  explicit BitWriter(std::vector<std::uint8_t>& out) : out_(out) {}
+
+  // Appends the low `count` bits of `value` (count at most 32).
+  void Put(std::uint32_t value, unsigned count) {
+    buffer_ |= static_cast<std::uint64_t>(value & ((std::uint64_t{1} << count) - 1)) << used_;
+    used_ += count;
+    if (used_ >= 32) {
+      std::uint8_t bytes[4];
+      for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(buffer_ >> (8 * i));
+      out_.insert(out_.end(), bytes, bytes + 4);
+      buffer_ >>= 32;
+      used_ -= 32;
+    }
+  }
+
+  // Writes the remaining bits, padding the last byte with zero bits.
+  void Finish() {
+    while (used_ > 0) {
+      out_.push_back(static_cast<std::uint8_t>(buffer_));
+      buffer_ >>= 8;
+      used_ = used_ > 8 ? used_ - 8 : 0;
+    }
+  }
+
+ private:
+  std::vector<std::uint8_t>& out_;
+  std::uint64_t buffer_ = 0;
+  unsigned used_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// The encoder: a price-driven shortest-path parse over blocks of the input,
+// fed by hash chains. Every code of the format is fixed, so the price of each
+// token is known exactly before the parse and the cheapest path through a
+// block is the smallest encoding of that block for the matches found.
+
+struct SearchLevel {
+  unsigned chainDepth;  // candidates examined per position
+  unsigned niceLength;  // a match this long is taken at once
+};
+
+constexpr SearchLevel kDefaultLevel{32, 40};
+constexpr SearchLevel kBestLevel{512, kMaxMatch};
+
+constexpr unsigned kHashBits = 13;
+constexpr unsigned kHashSize = 1u << kHashBits;
+constexpr unsigned kPairHashBits = 12;
+constexpr unsigned kPairHashSize = 1u << kPairHashBits;
+constexpr unsigned kBlockSize = 4096;  // positions per parse block
+constexpr std::uint32_t kInfinite = std::numeric_limits<std::uint32_t>::max();
+
+inline std::uint32_t Load32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+inline std::uint64_t Load64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+// Number of equal bytes at a and b, at most limit.
+inline unsigned MatchLength(const std::uint8_t* a, const std::uint8_t* b, unsigned limit) {
+  unsigned n = 0;
+  while (n + 8 <= limit) {
+    std::uint64_t diff = Load64(a + n) ^ Load64(b + n);
+    if (diff != 0) return n + static_cast<unsigned>(__builtin_ctzll(diff) >> 3);
+    n += 8;
+  }
+  while (n < limit && a[n] == b[n]) ++n;
+  return n;
+}
+
+class Encoder {
+ public:
+  Encoder(std::span<const std::uint8_t> input, const ImplodeChoice& choice, bool best)
+      : in_(input.data()),
+        size_(static_cast<std::uint32_t>(input.size())),
+        ascii_(choice.literals == LiteralMode::Ascii),
+        window_(choice.dictionarySize),
+        dictionaryBits_(choice.dictionarySize == 1024 ? 4 : choice.dictionarySize == 2048 ? 5 : 6),
+        level_(best ? kBestLevel : kDefaultLevel) {
+    for (unsigned b = 0; b < 256; ++b) literalPrice_[b] = 1 + (ascii_ ? kLiteralBits[b] : 8);
+    for (unsigned length = kMinMatch; length <= kMaxMatch; ++length) {
+      unsigned c = kLengthCodeOf[length - 2];
+      lengthPrice_[length] = static_cast<std::uint16_t>(1 + kLengthBits[c] + kLengthExtraBits[c]);
+    }
+    for (unsigned d = 1; d <= kMaxShortDistance; ++d)
+      shortDistancePrice_[d] = static_cast<std::uint8_t>(kDistanceBits[(d - 1) >> 2] + 2);
+    for (unsigned d = 1; d <= kMaxWindow; ++d) {
+      unsigned prefix = (d - 1) >> dictionaryBits_;
+      distancePrice_[d] = prefix < 64 ? static_cast<std::uint8_t>(kDistanceBits[prefix] + dictionaryBits_) : 0xFF;
+    }
+  }
+
+  std::vector<std::uint8_t> Run() {
+    std::vector<std::uint8_t> out;
+    out.reserve(size_ / 2 + 16);
+    out.push_back(ascii_ ? 1 : 0);
+    out.push_back(static_cast<std::uint8_t>(dictionaryBits_));
+    BitWriter bits(out);
+    bits_ = &bits;
+
+    head_.fill(0);
+    quadHead_.fill(0);
+    pairHead_.fill(0);
+    std::uint32_t start = 0;
+    while (start < size_) start = ParseBlock(start);
+
+    // End code: flag 1, length code 15, eight extra bits all set.
+    bits.Put(1, 1);
+    bits.Put(kLengthCode[15], kLengthBits[15]);
+    bits.Put(0xFF, 8);
+    bits.Finish();
+    // The decoder refuses a first read of 4 bytes or fewer.
+    while (out.size() < 5) out.push_back(0);
+    return out;
+  }
+
+ private:
+  struct Match {
+    std::uint16_t length;
+    std::uint16_t distance;
+  };
+
+  std::uint32_t Hash3(std::uint32_t pos) const {
+    return ((Load32(in_ + pos) & 0xFFFFFF) * 0x9E3779B1u) >> (32 - kHashBits);
+  }
+  std::uint32_t Hash4(std::uint32_t pos) const { return (Load32(in_ + pos) * 0x9E3779B1u) >> (32 - kHashBits); }
+  std::uint32_t Hash2(std::uint32_t pos) const {
+    std::uint32_t v = in_[pos] | (static_cast<std::uint32_t>(in_[pos + 1]) << 8);
+    return (v * 0x9E3779B1u) >> (32 - kPairHashBits);
+  }
+
+  // Adds pos to the hash chains. Positions are stored plus one; 0 is empty.
+  void Insert(std::uint32_t pos) {
+    if (pos + 3 <= size_) {
+      const std::uint32_t h = Hash3At(pos);
+      prev_[pos & (kMaxWindow - 1)] = head_[h];
+      head_[h] = pos + 1;
+    }
+    if (pos + 4 <= size_) {
+      const std::uint32_t h = Hash4(pos);
+      quadPrev_[pos & (kMaxWindow - 1)] = quadHead_[h];
+      quadHead_[h] = pos + 1;
+    }
+    if (pos + 2 <= size_) {
+      const std::uint32_t h = Hash2(pos);
+      pairPrev_[pos & (kMaxShortDistance - 1)] = pairHead_[h];
+      pairHead_[h] = pos + 1;
+    }
+  }
+
+  std::uint32_t Hash3At(std::uint32_t pos) const { return pos + 4 <= size_ ? Hash3(pos) : Hash3Tail(pos); }
+
+  // Hash of the last three bytes of the input (no 4-byte load past the end).
+  std::uint32_t Hash3Tail(std::uint32_t pos) const {
+    std::uint32_t v = in_[pos] | (static_cast<std::uint32_t>(in_[pos + 1]) << 8) |
+                      (static_cast<std::uint32_t>(in_[pos + 2]) << 16);
+    return (v * 0x9E3779B1u) >> (32 - kHashBits);
+  }
+
+  // Finds, for pos, the nearest match of every length it can reach. Fills
+  // matches_ with increasing lengths; each entry's distance serves every
+  // length above the previous entry's length. Returns the number of entries.
+  // The length-2 match (distance at most 256) is returned in pairDistance.
+  unsigned FindMatches(std::uint32_t pos, unsigned limit, unsigned& pairDistance) {
+    pairDistance = 0;
+    if (limit < kMinMatch) return 0;
+    std::uint32_t candidate = pairHead_[Hash2(pos)];
+    while (candidate != 0) {
+      std::uint32_t c = candidate - 1;
+      std::uint32_t distance = pos - c;
+      if (distance > kMaxShortDistance) break;
+      if (in_[c] == in_[pos] && in_[c + 1] == in_[pos + 1]) {
+        pairDistance = distance;
+        break;
+      }
+      candidate = pairPrev_[c & (kMaxShortDistance - 1)];
+    }
+
+    if (limit < 3) return 0;
+    unsigned count = 0;
+    unsigned bestLength = 2;
+    const std::uint8_t* here = in_ + pos;
+
+    // The nearest match of 3 bytes or more from the 3-byte chain: its head is
+    // nearly always the answer, so only a few collisions are skipped.
+    candidate = head_[Hash3At(pos)];
+    for (unsigned depth = 4; candidate != 0 && depth > 0; --depth) {
+      std::uint32_t c = candidate - 1;
+      std::uint32_t distance = pos - c;
+      if (distance > window_) break;
+      candidate = prev_[c & (kMaxWindow - 1)];
+      const std::uint8_t* there = in_ + c;
+      if (there[0] != here[0] || there[1] != here[1] || there[2] != here[2]) continue;
+      bestLength = MatchLength(here, there, limit);
+      matches_[count++] = Match{static_cast<std::uint16_t>(bestLength), static_cast<std::uint16_t>(distance)};
+      break;
+    }
+    if (count == 0 || bestLength >= limit || limit < 4) return count;
+
+    // Longer matches from the 4-byte chain. Every candidate there that shares
+    // 4 bytes lies at least as far back as the nearest 3-byte match, so the
+    // entries stay ordered by distance and length.
+    candidate = quadHead_[Hash4(pos)];
+    for (unsigned depth = level_.chainDepth; candidate != 0 && depth > 0; --depth) {
+      std::uint32_t c = candidate - 1;
+      std::uint32_t distance = pos - c;
+      if (distance > window_) break;
+      candidate = quadPrev_[c & (kMaxWindow - 1)];
+      const std::uint8_t* there = in_ + c;
+      if (there[bestLength] != here[bestLength] || Load32(there) != Load32(here)) continue;
+      unsigned length = MatchLength(here, there, limit);
+      if (length > bestLength) {
+        bestLength = length;
+        matches_[count++] = Match{static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(distance)};
+        if (length >= limit || length >= level_.niceLength) break;
+      }
+    }
+    return count;
+  }
+
+  // Parses from start to the end of a block, writes its tokens, and returns
+  // where the next block starts.
+  std::uint32_t ParseBlock(std::uint32_t start) {
+    const std::uint32_t end = std::min<std::uint32_t>(size_, start + kBlockSize);
+    const unsigned span = end - start;
+    std::fill(price_.begin(), price_.begin() + span + 1, kInfinite);
+    price_[0] = 0;
+
+    for (std::uint32_t pos = start; pos < end; ++pos) {
+      const unsigned k = pos - start;
+      const std::uint32_t here = price_[k];
+
+      // Literal.
+      std::uint32_t p = here + literalPrice_[in_[pos]];
+      if (p < price_[k + 1]) {
+        price_[k + 1] = p;
+        fromLength_[k + 1] = 1;
+      }
+
+      unsigned limit = std::min<std::uint32_t>(kMaxMatch, size_ - pos);
+      unsigned pairDistance = 0;
+      unsigned count = FindMatches(pos, limit, pairDistance);
+      if (count > 0 && matches_[count - 1].length >= level_.niceLength) {
+        // A long match: end the block here and take it.
+        Match m = matches_[count - 1];
+        Insert(pos);
+        EmitPath(k);
+        EmitMatch(m.length, m.distance);
+        for (std::uint32_t q = pos + 1; q < pos + m.length; ++q) Insert(q);
+        return pos + m.length;
+      }
+      Insert(pos);
+
+      const unsigned room = end - pos;  // matches end inside the block
+      if (pairDistance != 0 && room >= 2) {
+        p = here + lengthPrice_[2] + shortDistancePrice_[pairDistance];
+        if (p < price_[k + 2]) {
+          price_[k + 2] = p;
+          fromLength_[k + 2] = 2;
+          fromDistance_[k + 2] = static_cast<std::uint16_t>(pairDistance);
+        }
+      }
+      unsigned length = 3;
+      for (unsigned j = 0; j < count; ++j) {
+        const unsigned top = std::min<unsigned>(matches_[j].length, room);
+        const unsigned distance = matches_[j].distance;
+        const std::uint32_t base = here + distancePrice_[distance];
+        for (; length <= top; ++length) {
+          p = base + lengthPrice_[length];
+          if (p < price_[k + length]) {
+            price_[k + length] = p;
+            fromLength_[k + length] = static_cast<std::uint16_t>(length);
+            fromDistance_[k + length] = static_cast<std::uint16_t>(distance);
+          }
+        }
+      }
+    }
+    EmitPath(span);
+    return end;
+  }
+
+  // Writes the cheapest path from the block start to block offset k.
+  void EmitPath(unsigned k) {
+    unsigned steps = 0;
+    for (unsigned at = k; at > 0; at -= fromLength_[at]) path_[steps++] = static_cast<std::uint16_t>(at);
+    while (steps > 0) {
+      const unsigned at = path_[--steps];
+      const unsigned length = fromLength_[at];
+      if (length == 1) {
+        EmitLiteral(in_[emitted_]);
+      } else {
+        EmitMatch(length, fromDistance_[at]);
+      }
+    }
+  }
+
+  void EmitLiteral(std::uint8_t byte) {
+    bits_->Put(0, 1);
+    if (ascii_) {
+      bits_->Put(kLiteralCode[byte], kLiteralBits[byte]);
+    } else {
+      bits_->Put(byte, 8);
+    }
+    ++emitted_;
+  }
+
+  void EmitMatch(unsigned length, unsigned distance) {
+    const unsigned c = kLengthCodeOf[length - 2];
+    bits_->Put(1, 1);
+    bits_->Put(kLengthCode[c], kLengthBits[c]);
+    if (kLengthExtraBits[c] != 0) bits_->Put(length - 2 - kLengthBase[c], kLengthExtraBits[c]);
+    const unsigned lowBits = length == 2 ? 2 : dictionaryBits_;
+    const unsigned prefix = (distance - 1) >> lowBits;
+    bits_->Put(kDistanceCode[prefix], kDistanceBits[prefix]);
+    bits_->Put(distance - 1, lowBits);
+    emitted_ += length;
+  }
+
+  const std::uint8_t* in_;
+  std::uint32_t size_;
+  bool ascii_;
+  unsigned window_;
+  unsigned dictionaryBits_;
+  SearchLevel level_;
+  BitWriter* bits_ = nullptr;
+  std::uint32_t emitted_ = 0;
+
+  std::array<std::uint8_t, 256> literalPrice_{};
+  std::array<std::uint16_t, kMaxMatch + 1> lengthPrice_{};
+  std::array<std::uint8_t, kMaxShortDistance + 1> shortDistancePrice_{};
+  std::array<std::uint8_t, kMaxWindow + 1> distancePrice_{};
+
+  std::array<std::uint32_t, kHashSize> head_{};
+  std::array<std::uint32_t, kMaxWindow> prev_{};
+  std::array<std::uint32_t, kHashSize> quadHead_{};
+  std::array<std::uint32_t, kMaxWindow> quadPrev_{};
+  std::array<std::uint32_t, kPairHashSize> pairHead_{};
+  std::array<std::uint32_t, kMaxShortDistance> pairPrev_{};
+  std::array<Match, kMaxMatch> matches_{};
+
+  std::array<std::uint32_t, kBlockSize + 1> price_{};
+  std::array<std::uint16_t, kBlockSize + 1> fromLength_{};
+  std::array<std::uint16_t, kBlockSize + 1> fromDistance_{};
+  std::array<std::uint16_t, kBlockSize + 1> path_{};
+};
+
+}  // namespace
+
+namespace {
+
+unsigned CheckedDictionarySize(unsigned size) {
+  if (size != 0 && size != 1024 && size != 2048 && size != 4096)
+    throw std::invalid_argument("dictionary size must be 1024, 2048 or 4096");
+  return size;
+}
+
+// Encodes with a fixed choice; the encoder's tables are large, so it lives on
+// the heap.
+std::vector<std::uint8_t> Encode(std::span<const std::uint8_t> input, const ImplodeChoice& choice, bool best) {
+  if (input.size() >= std::numeric_limits<std::uint32_t>::max())
+    throw std::length_error("input too large for one implode stream");
+  auto encoder = std::make_unique<Encoder>(input, choice, best);
+  return encoder->Run();
+}
+
+// Inputs up to this size are encoded whole with every candidate; larger ones
+// are judged on samples spread over the input.
+constexpr std::size_t kWholeTrialLimit = 192 * 1024;
+constexpr std::size_t kBestWholeTrialLimit = 1024 * 1024;
+constexpr std::size_t kSampleSize = 48 * 1024;
+
+}  // namespace
+
+ImplodeChoice ChooseImplodeSettings(std::span<const std::uint8_t> input, const ImplodeOptions& options) {
+  const unsigned fixedSize = CheckedDictionarySize(options.dictionarySize);
+  std::vector<LiteralMode> modes;
+  if (options.literals == LiteralMode::Auto) {
+    modes = {LiteralMode::Binary, LiteralMode::Ascii};
+  } else {
+    modes = {options.literals};
+  }
+  std::vector<unsigned> sizes;
+  if (fixedSize == 0) {
+    sizes = {4096, 2048, 1024};
+  } else {
+    sizes = {fixedSize};
+  }
+  if (modes.size() == 1 && sizes.size() == 1) return ImplodeChoice{modes[0], sizes[0]};
+
+  // The pieces of input each candidate is tried on.
+  std::vector<std::span<const std::uint8_t>> samples;
+  const std::size_t wholeLimit = options.best ? kBestWholeTrialLimit : kWholeTrialLimit;
+  if (input.size() <= wholeLimit) {
+    samples.push_back(input);
+  } else {
+    const std::size_t count = options.best ? 12 : 3;
+    const std::size_t stride = (input.size() - kSampleSize) / (count - 1);
+    for (std::size_t i = 0; i < count; ++i) samples.push_back(input.subspan(i * stride, kSampleSize));
+  }
+
+  auto trialSize = [&](const ImplodeChoice& candidate) {
+    std::size_t total = 0;
+    for (auto sample : samples) total += Encode(sample, candidate, false).size();
+    return total;
+  };
+  // The literal mode first, with the largest window asked for; then the
+  // smaller windows with that mode.
+  ImplodeChoice best{modes[0], sizes[0]};
+  std::size_t bestSize = trialSize(best);
+  for (std::size_t i = 1; i < modes.size(); ++i) {
+    const ImplodeChoice candidate{modes[i], sizes[0]};
+    const std::size_t size = trialSize(candidate);
+    if (size < bestSize) {
+      bestSize = size;
+      best = candidate;
+    }
+  }
+  for (std::size_t i = 1; i < sizes.size(); ++i) {
+    const ImplodeChoice candidate{best.literals, sizes[i]};
+    const std::size_t size = trialSize(candidate);
+    if (size < bestSize) {
+      bestSize = size;
+      best = candidate;
+    }
+  }
+  return best;
+}
+
+std::vector<std::uint8_t> ImplodeWith(std::span<const std::uint8_t> input, const ImplodeChoice& choice, bool best) {
+  ImplodeChoice checked = choice;
+  if (checked.literals == LiteralMode::Auto) throw std::invalid_argument("literal mode must be binary or ascii");
+  if (CheckedDictionarySize(checked.dictionarySize) == 0) throw std::invalid_argument("dictionary size must be fixed");
+  return Encode(input, checked, best);
+}
+
+std::vector<std::uint8_t> Implode(std::span<const std::uint8_t> input, const ImplodeOptions& options,
+                                  ImplodeChoice& chosen) {
+  chosen = ChooseImplodeSettings(input, options);
+  return Encode(input, chosen, options.best);
+}
+
+std::vector<std::uint8_t> Implode(std::span<const std::uint8_t> input, const ImplodeOptions& options) {
+  ImplodeChoice chosen;
+  return Implode(input, options, chosen);
+}

@@ -1,0 +1,260 @@
+// Differential tests against node-pkware (tests/oracle/pkware.js), a second
+// implode/explode implementation used only as a black box: our encoder's
+// streams must decode with it, and its streams must decode with the setup
+// program's decoder, byte for byte, in both literal modes and all three
+// window sizes.
+//
+// The reference is kept to what it does right: its encoder writes broken
+// streams for inputs of 1 or 2 bytes (so inputs here have at least 3), may
+// add a zero byte after the end code (harmless to a decoder), and starts a
+// new dictionary for every 64 KiB chunk it is fed (so its streams are larger
+// than they need to be, but valid). Its decoder does not notice distances
+// that reach before the start of the output, so the rules of the format are
+// checked by the unit tests, not here.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "explode/explode.hpp"
+#include "setuppack/implode.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kOracleDir = ORACLE_DIR;
+
+struct ReferenceRun {
+  int exitCode = -1;
+  std::vector<std::uint8_t> output;
+};
+
+std::vector<std::uint8_t> ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), {});
+}
+
+void WriteFile(const fs::path& path, std::span<const std::uint8_t> data) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+// A scratch directory for the files handed to node.
+class Scratch {
+ public:
+  Scratch() {
+    std::string pattern = (fs::temp_directory_path() / "oracle-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~Scratch() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Runs pkware.js with the given arguments, input on standard input.
+ReferenceRun RunReference(const std::string& arguments, std::span<const std::uint8_t> input) {
+  Scratch scratch;
+  const fs::path in = scratch.Path() / "in";
+  const fs::path out = scratch.Path() / "out";
+  WriteFile(in, input);
+  const std::string command = "node " + Quote((kOracleDir / "pkware.js").string()) + " " + arguments + " < " +
+                              Quote(in.string()) + " > " + Quote(out.string()) + " 2>/dev/null";
+  ReferenceRun run;
+  const int status = std::system(command.c_str());
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.output = ReadFile(out);
+  return run;
+}
+
+bool ReferenceAvailable(std::string& why) {
+  if (std::system("node --version > /dev/null 2>&1") != 0) {
+    why = "node is not installed";
+    return false;
+  }
+  if (!fs::exists(kOracleDir / "node_modules" / "node-pkware")) {
+    why = "node-pkware is not installed (run npm install in tests/oracle)";
+    return false;
+  }
+  return true;
+}
+
+struct Decoded {
+  std::uint32_t result = 0;
+  std::vector<std::uint8_t> output;
+};
+
+struct MemoryStreams {
+  std::span<const std::uint8_t> input;
+  std::size_t position = 0;
+  std::vector<std::uint8_t> output;
+};
+
+unsigned int ReadFromMemory(char* buffer, unsigned int* size, void* userParameter) {
+  auto* streams = static_cast<MemoryStreams*>(userParameter);
+  std::size_t n = std::min<std::size_t>(*size, streams->input.size() - streams->position);
+  std::memcpy(buffer, streams->input.data() + streams->position, n);
+  streams->position += n;
+  return static_cast<unsigned int>(n);
+}
+
+void WriteToMemory(char* buffer, unsigned int* size, void* userParameter) {
+  auto* streams = static_cast<MemoryStreams*>(userParameter);
+  streams->output.insert(streams->output.end(), buffer, buffer + *size);
+}
+
+Decoded Explode(std::span<const std::uint8_t> stream) {
+  MemoryStreams streams;
+  streams.input = stream;
+  auto work = std::make_unique<ExplodeWork>();
+  Decoded decoded;
+  decoded.result = explode(ReadFromMemory, WriteToMemory, work.get(), &streams);
+  decoded.output = std::move(streams.output);
+  return decoded;
+}
+
+std::vector<std::uint8_t> TextBytes(std::size_t size, std::uint32_t seed) {
+  static const char* const kWords[] = {"the",  "setup", "program", "installs", "backup", "client", "archive", "member",
+                                       "of",   "and",   "a",       "to",       "Online", "file",   "is",      "with",
+                                       "data", "for",   "stream",  "bytes",    "each",   "shell",  "window",  "version"};
+  std::vector<std::uint8_t> data;
+  std::uint32_t x = seed * 2654435761u + 7;
+  while (data.size() < size) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    const std::string word = kWords[x % std::size(kWords)];
+    data.insert(data.end(), word.begin(), word.end());
+    data.push_back((x >> 9) % 9 == 0 ? '\n' : ' ');
+  }
+  data.resize(size);
+  return data;
+}
+
+std::vector<std::uint8_t> MixedBytes(std::size_t size, std::uint32_t seed) {
+  std::vector<std::uint8_t> data(size);
+  std::uint32_t x = seed + 1;
+  for (std::size_t i = 0; i < size; ++i) {
+    x = x * 1103515245u + 12345u;
+    // Mostly a few recurring byte values, with random bytes between them.
+    data[i] = (x >> 28) < 10 ? static_cast<std::uint8_t>("\x00\x8B\x45\xE8\xFF"[(x >> 16) % 5])
+                             : static_cast<std::uint8_t>(x >> 16);
+  }
+  return data;
+}
+
+std::vector<std::uint8_t> RepetitiveBytes(std::size_t size) {
+  std::vector<std::uint8_t> data(size);
+  for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>("PKWARE!"[i % 7] ^ ((i / 9000) & 1));
+  return data;
+}
+
+struct Setting {
+  LiteralMode mode;
+  unsigned window;
+  std::string Arguments() const {
+    return std::string(mode == LiteralMode::Ascii ? "ascii " : "binary ") + std::to_string(window);
+  }
+};
+
+constexpr std::array<Setting, 6> kSettings = {{{LiteralMode::Binary, 1024},
+                                               {LiteralMode::Binary, 2048},
+                                               {LiteralMode::Binary, 4096},
+                                               {LiteralMode::Ascii, 1024},
+                                               {LiteralMode::Ascii, 2048},
+                                               {LiteralMode::Ascii, 4096}}};
+
+std::vector<std::vector<std::uint8_t>> Inputs() {
+  return {TextBytes(3, 1),       TextBytes(777, 2),         MixedBytes(4097, 3),
+          TextBytes(150000, 4),  MixedBytes(140000, 5),     RepetitiveBytes(70000)};
+}
+
+class OracleTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (!ReferenceAvailable(why)) GTEST_SKIP() << why;
+  }
+};
+
+TEST_F(OracleTest, OurStreamsDecodeWithTheReference) {
+  for (const auto& input : Inputs()) {
+    for (const Setting& setting : kSettings) {
+      SCOPED_TRACE(testing::Message() << input.size() << " bytes, " << setting.Arguments());
+      const auto stream = ImplodeWith(input, ImplodeChoice{setting.mode, setting.window}, false);
+      const ReferenceRun run = RunReference("explode", stream);
+      ASSERT_EQ(run.exitCode, 0);
+      EXPECT_TRUE(run.output == input) << "reference gave " << run.output.size() << " bytes";
+    }
+  }
+}
+
+TEST_F(OracleTest, OurBestStreamsDecodeWithTheReference) {
+  const auto input = TextBytes(120000, 6);
+  for (const Setting& setting : kSettings) {
+    SCOPED_TRACE(setting.Arguments());
+    const ReferenceRun run =
+        RunReference("explode", ImplodeWith(input, ImplodeChoice{setting.mode, setting.window}, true));
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.output == input);
+  }
+}
+
+TEST_F(OracleTest, ReferenceStreamsDecodeWithOurDecoder) {
+  for (const auto& input : Inputs()) {
+    for (const Setting& setting : kSettings) {
+      SCOPED_TRACE(testing::Message() << input.size() << " bytes, " << setting.Arguments());
+      const ReferenceRun run = RunReference("implode " + setting.Arguments(), input);
+      ASSERT_EQ(run.exitCode, 0);
+      ASSERT_GE(run.output.size(), 5u);
+      EXPECT_EQ(run.output[0], setting.mode == LiteralMode::Ascii ? 1 : 0);
+      const Decoded decoded = Explode(run.output);
+      EXPECT_EQ(decoded.result, 0u);
+      EXPECT_TRUE(decoded.output == input) << "explode gave " << decoded.output.size() << " bytes";
+    }
+  }
+}
+
+TEST_F(OracleTest, OurStreamsAreNoLargerThanTheReferences) {
+  for (const auto& input : {TextBytes(150000, 7), MixedBytes(140000, 8)}) {
+    for (const Setting& setting : kSettings) {
+      SCOPED_TRACE(testing::Message() << input.size() << " bytes, " << setting.Arguments());
+      const ReferenceRun run = RunReference("implode " + setting.Arguments(), input);
+      ASSERT_EQ(run.exitCode, 0);
+      EXPECT_LE(ImplodeWith(input, ImplodeChoice{setting.mode, setting.window}, false).size(), run.output.size());
+    }
+  }
+}
+
+TEST_F(OracleTest, ReferenceRejectsWhatOurDecoderRejects) {
+  // A stream cut before its end code: both decoders refuse it.
+  auto stream = ImplodeWith(TextBytes(20000, 9), ImplodeChoice{LiteralMode::Ascii, 4096}, false);
+  stream.resize(stream.size() / 2);
+  EXPECT_EQ(Explode(stream).result, 4u);
+  EXPECT_NE(RunReference("explode", stream).exitCode, 0);
+}
+
+}  // namespace

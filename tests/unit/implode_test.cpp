@@ -1,0 +1,655 @@
+// The packager's implode encoder: every stream it writes decodes with the
+// setup program's own decoder to the bytes it was given, keeps the rules of
+// the format (distances inside the window and the data, length-2 matches at
+// most 256 back, an end code at the end), and the raw stream commands report
+// damaged streams without leaving output behind.
+#include "setuppack/implode.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "explode/explode.hpp"
+#include "setuppack/raw_streams.hpp"
+#include "support/temp_dir.hpp"
+
+namespace {
+
+struct StreamCheck {
+  bool ok = false;              // reached the end code without any rule broken
+  std::vector<std::uint8_t> output;
+  unsigned literalMode = 0;
+  unsigned dictionaryBits = 0;
+  unsigned maxDistance = 0;     // largest distance of a match longer than 2
+  unsigned maxShortDistance = 0;  // largest distance of a length-2 match
+  std::size_t matches = 0;
+  std::size_t bytesAfterEnd = 0;  // whole bytes behind the byte holding the end code
+  const char* problem = "";
+};
+
+namespace reference {
+
+struct Code {
+  unsigned bits;
+  unsigned value;
+};
+
+// Prefix-code lookup by (bit count, value read LSB-first).
+template <std::size_t N>
+struct CodeTable {
+  std::array<std::array<std::int16_t, 1 << 13>, 14> symbol{};
+  explicit CodeTable(const std::array<Code, N>& codes) {
+    for (auto& row : symbol) row.fill(-1);
+    for (std::size_t s = 0; s < N; ++s) symbol[codes[s].bits][codes[s].value] = static_cast<std::int16_t>(s);
+  }
+};
+
+class BitReader {
+ public:
+  explicit BitReader(std::span<const std::uint8_t> data) : data_(data) {}
+  bool Bit(unsigned& bit) {
+    if (position_ >= data_.size() * 8) return false;
+    bit = (data_[position_ / 8] >> (position_ % 8)) & 1;
+    ++position_;
+    return true;
+  }
+  bool Bits(unsigned count, unsigned& value) {
+    value = 0;
+    for (unsigned i = 0; i < count; ++i) {
+      unsigned bit;
+      if (!Bit(bit)) return false;
+      value |= bit << i;
+    }
+    return true;
+  }
+  template <std::size_t N>
+  bool Symbol(const CodeTable<N>& table, unsigned& symbol) {
+    unsigned value = 0;
+    for (unsigned count = 1; count <= 13; ++count) {
+      unsigned bit;
+      if (!Bit(bit)) return false;
+      value |= bit << (count - 1);
+      if (table.symbol[count][value] >= 0) {
+        symbol = static_cast<unsigned>(table.symbol[count][value]);
+        return true;
+      }
+    }
+    return false;
+  }
+  std::size_t BytesLeftAfterCurrent() const { return data_.size() - (position_ + 7) / 8; }
+
+ private:
+  std::span<const std::uint8_t> data_;
+  std::size_t position_ = 0;
+};
+
+}  // namespace reference
+
+namespace reference {
+
+constexpr std::array<Code, 16> kLengthCodes = {{{3, 0x05}, {2, 0x03}, {3, 0x01}, {3, 0x06}, {4, 0x0A}, {4, 0x02},
+                                                {4, 0x0C}, {5, 0x14}, {5, 0x04}, {5, 0x18}, {5, 0x08}, {6, 0x30},
+                                                {6, 0x10}, {6, 0x20}, {7, 0x40}, {7, 0x00}}};
+constexpr std::array<unsigned, 16> kExtraBits = {0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+constexpr std::array<unsigned, 16> kBase = {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 14, 22, 38, 70, 134, 262};
+
+std::array<Code, 64> DistanceCodes() {
+  const unsigned bits[64] = {2, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7,
+                             7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8};
+  const unsigned values[64] = {
+      0x03, 0x0D, 0x05, 0x19, 0x09, 0x11, 0x01, 0x3E, 0x1E, 0x2E, 0x0E, 0x36, 0x16, 0x26, 0x06, 0x3A,
+      0x1A, 0x2A, 0x0A, 0x32, 0x12, 0x22, 0x42, 0x02, 0x7C, 0x3C, 0x5C, 0x1C, 0x6C, 0x2C, 0x4C, 0x0C,
+      0x74, 0x34, 0x54, 0x14, 0x64, 0x24, 0x44, 0x04, 0x78, 0x38, 0x58, 0x18, 0x68, 0x28, 0x48, 0x08,
+      0xF0, 0x70, 0xB0, 0x30, 0xD0, 0x50, 0x90, 0x10, 0xE0, 0x60, 0xA0, 0x20, 0xC0, 0x40, 0x80, 0x00};
+  std::array<Code, 64> codes{};
+  for (int i = 0; i < 64; ++i) codes[i] = {bits[i], values[i]};
+  return codes;
+}
+
+std::array<Code, 256> LiteralCodes() {
+  const unsigned bits[256] = {
+      11, 12, 12, 12, 12, 12, 12, 12, 12, 8,  7,  12, 12, 7,  12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 13, 12, 12, 12, 12, 12,
+      4,  10, 8,  12, 10, 12, 10, 8,  7,  7,  8,  9,  7,  6,  7,  8,  7,  6,  7,  7,  7,  7,  8,  7,  7,  8,  8,  12, 11, 7,  9,  11,
+      12, 6,  7,  6,  6,  5,  7,  8,  8,  6,  11, 9,  6,  7,  6,  6,  7,  11, 6,  6,  6,  7,  9,  8,  9,  9,  11, 8,  11, 9,  12, 8,
+      12, 5,  6,  6,  6,  5,  6,  6,  6,  5,  11, 7,  5,  6,  5,  5,  6,  10, 5,  5,  5,  5,  8,  7,  8,  8,  10, 11, 11, 12, 12, 12,
+      13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13,
+      13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12,
+      12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12,
+      13, 12, 13, 13, 13, 12, 13, 13, 13, 12, 13, 13, 13, 13, 12, 13, 13, 13, 12, 12, 12, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13, 13};
+  const unsigned values[256] = {
+      0x0490, 0x0FE0, 0x07E0, 0x0BE0, 0x03E0, 0x0DE0, 0x05E0, 0x09E0, 0x01E0, 0x00B8, 0x0062, 0x0EE0, 0x06E0, 0x0022, 0x0AE0, 0x02E0,
+      0x0CE0, 0x04E0, 0x08E0, 0x00E0, 0x0F60, 0x0760, 0x0B60, 0x0360, 0x0D60, 0x0560, 0x1240, 0x0960, 0x0160, 0x0E60, 0x0660, 0x0A60,
+      0x000F, 0x0250, 0x0038, 0x0260, 0x0050, 0x0C60, 0x0390, 0x00D8, 0x0042, 0x0002, 0x0058, 0x01B0, 0x007C, 0x0029, 0x003C, 0x0098,
+      0x005C, 0x0009, 0x001C, 0x006C, 0x002C, 0x004C, 0x0018, 0x000C, 0x0074, 0x00E8, 0x0068, 0x0460, 0x0090, 0x0034, 0x00B0, 0x0710,
+      0x0860, 0x0031, 0x0054, 0x0011, 0x0021, 0x0017, 0x0014, 0x00A8, 0x0028, 0x0001, 0x0310, 0x0130, 0x003E, 0x0064, 0x001E, 0x002E,
+      0x0024, 0x0510, 0x000E, 0x0036, 0x0016, 0x0044, 0x0030, 0x00C8, 0x01D0, 0x00D0, 0x0110, 0x0048, 0x0610, 0x0150, 0x0060, 0x0088,
+      0x0FA0, 0x0007, 0x0026, 0x0006, 0x003A, 0x001B, 0x001A, 0x002A, 0x000A, 0x000B, 0x0210, 0x0004, 0x0013, 0x0032, 0x0003, 0x001D,
+      0x0012, 0x0190, 0x000D, 0x0015, 0x0005, 0x0019, 0x0008, 0x0078, 0x00F0, 0x0070, 0x0290, 0x0410, 0x0010, 0x07A0, 0x0BA0, 0x03A0,
+      0x0240, 0x1C40, 0x0C40, 0x1440, 0x0440, 0x1840, 0x0840, 0x1040, 0x0040, 0x1F80, 0x0F80, 0x1780, 0x0780, 0x1B80, 0x0B80, 0x1380,
+      0x0380, 0x1D80, 0x0D80, 0x1580, 0x0580, 0x1980, 0x0980, 0x1180, 0x0180, 0x1E80, 0x0E80, 0x1680, 0x0680, 0x1A80, 0x0A80, 0x1280,
+      0x0280, 0x1C80, 0x0C80, 0x1480, 0x0480, 0x1880, 0x0880, 0x1080, 0x0080, 0x1F00, 0x0F00, 0x1700, 0x0700, 0x1B00, 0x0B00, 0x1300,
+      0x0DA0, 0x05A0, 0x09A0, 0x01A0, 0x0EA0, 0x06A0, 0x0AA0, 0x02A0, 0x0CA0, 0x04A0, 0x08A0, 0x00A0, 0x0F20, 0x0720, 0x0B20, 0x0320,
+      0x0D20, 0x0520, 0x0920, 0x0120, 0x0E20, 0x0620, 0x0A20, 0x0220, 0x0C20, 0x0420, 0x0820, 0x0020, 0x0FC0, 0x07C0, 0x0BC0, 0x03C0,
+      0x0DC0, 0x05C0, 0x09C0, 0x01C0, 0x0EC0, 0x06C0, 0x0AC0, 0x02C0, 0x0CC0, 0x04C0, 0x08C0, 0x00C0, 0x0F40, 0x0740, 0x0B40, 0x0340,
+      0x0300, 0x0D40, 0x1D00, 0x0D00, 0x1500, 0x0540, 0x0500, 0x1900, 0x0900, 0x0940, 0x1100, 0x0100, 0x1E00, 0x0E00, 0x0140, 0x1600,
+      0x0600, 0x1A00, 0x0E40, 0x0640, 0x0A40, 0x0A00, 0x1200, 0x0200, 0x1C00, 0x0C00, 0x1400, 0x0400, 0x1800, 0x0800, 0x1000, 0x0000};
+  std::array<Code, 256> codes{};
+  for (int i = 0; i < 256; ++i) codes[i] = {bits[i], values[i]};
+  return codes;
+}
+
+}  // namespace reference
+
+// Decodes a whole stream and checks the rules of the format on the way.
+StreamCheck CheckStream(std::span<const std::uint8_t> stream) {
+  using namespace reference;
+  static const CodeTable<16> lengthTable(kLengthCodes);
+  static const CodeTable<64> distanceTable(DistanceCodes());
+  static const CodeTable<256> literalTable(LiteralCodes());
+  StreamCheck check;
+  if (stream.size() < 5) {
+    check.problem = "shorter than 5 bytes";
+    return check;
+  }
+  check.literalMode = stream[0];
+  check.dictionaryBits = stream[1];
+  if (check.literalMode > 1 || check.dictionaryBits < 4 || check.dictionaryBits > 6) {
+    check.problem = "bad header";
+    return check;
+  }
+  const unsigned window = 1u << (check.dictionaryBits + 6);
+  BitReader in(stream.subspan(2));
+  for (;;) {
+    unsigned flag;
+    if (!in.Bit(flag)) break;
+    if (flag == 0) {
+      unsigned byte;
+      bool read = check.literalMode == 0 ? in.Bits(8, byte) : in.Symbol(literalTable, byte);
+      if (!read) break;
+      check.output.push_back(static_cast<std::uint8_t>(byte));
+      continue;
+    }
+    unsigned c, extra;
+    if (!in.Symbol(lengthTable, c) || !in.Bits(kExtraBits[c], extra)) break;
+    const unsigned length = kBase[c] + extra + 2;
+    if (length == 519) {
+      check.bytesAfterEnd = in.BytesLeftAfterCurrent();
+      check.ok = true;
+      return check;
+    }
+    unsigned prefix, low;
+    const unsigned lowBits = length == 2 ? 2 : check.dictionaryBits;
+    if (!in.Symbol(distanceTable, prefix) || !in.Bits(lowBits, low)) break;
+    const unsigned distance = ((prefix << lowBits) | low) + 1;
+    if (length == 2) {
+      check.maxShortDistance = std::max(check.maxShortDistance, distance);
+    } else {
+      check.maxDistance = std::max(check.maxDistance, distance);
+    }
+    if (distance > window) {
+      check.problem = "distance beyond the window";
+      return check;
+    }
+    if (distance > check.output.size()) {
+      check.problem = "distance before the start of the data";
+      return check;
+    }
+    ++check.matches;
+    for (unsigned i = 0; i < length; ++i) check.output.push_back(check.output[check.output.size() - distance]);
+  }
+  check.problem = "input ended before the end code";
+  return check;
+}
+
+// ---------------------------------------------------------------------------
+// Helpers
+
+struct Decoded {
+  std::uint32_t result = 0;
+  std::vector<std::uint8_t> output;
+};
+
+struct MemoryStreams {
+  std::span<const std::uint8_t> input;
+  std::size_t position = 0;
+  std::vector<std::uint8_t> output;
+};
+
+unsigned int ReadFromMemory(char* buffer, unsigned int* size, void* userParameter) {
+  auto* streams = static_cast<MemoryStreams*>(userParameter);
+  std::size_t n = std::min<std::size_t>(*size, streams->input.size() - streams->position);
+  std::memcpy(buffer, streams->input.data() + streams->position, n);
+  streams->position += n;
+  return static_cast<unsigned int>(n);
+}
+
+void WriteToMemory(char* buffer, unsigned int* size, void* userParameter) {
+  auto* streams = static_cast<MemoryStreams*>(userParameter);
+  streams->output.insert(streams->output.end(), buffer, buffer + *size);
+}
+
+// Decodes with the setup program's decoder.
+Decoded Explode(std::span<const std::uint8_t> stream) {
+  MemoryStreams streams;
+  streams.input = stream;
+  auto work = std::make_unique<ExplodeWork>();
+  Decoded decoded;
+  decoded.result = explode(ReadFromMemory, WriteToMemory, work.get(), &streams);
+  decoded.output = std::move(streams.output);
+  return decoded;
+}
+
+// Repeatable pseudo-random bytes.
+std::vector<std::uint8_t> RandomBytes(std::size_t size, std::uint32_t seed) {
+  std::vector<std::uint8_t> data(size);
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (auto& byte : data) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    byte = static_cast<std::uint8_t>(x >> 24);
+  }
+  return data;
+}
+
+// English-like text: words from a small vocabulary, spaces, punctuation and
+// line breaks.
+std::vector<std::uint8_t> TextBytes(std::size_t size, std::uint32_t seed) {
+  static const char* const kWords[] = {"the",     "setup",   "program", "installs", "backup",  "client", "archive",
+                                       "member",  "window",  "of",      "and",      "a",       "to",     "directory",
+                                       "Korvane", "Online",  "file",    "is",       "with",    "for",    "version",
+                                       "data",    "stream",  "bytes",   "each",     "message", "shell",  "registry"};
+  std::vector<std::uint8_t> data;
+  data.reserve(size + 16);
+  std::uint32_t x = seed * 2654435761u + 7;
+  unsigned column = 0;
+  while (data.size() < size) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    const std::string word = kWords[x % std::size(kWords)];
+    data.insert(data.end(), word.begin(), word.end());
+    column += static_cast<unsigned>(word.size()) + 1;
+    if ((x >> 8) % 11 == 0) data.push_back(',');
+    if (column > 70) {
+      data.push_back('.');
+      data.push_back('\n');
+      column = 0;
+    } else {
+      data.push_back(' ');
+    }
+  }
+  data.resize(size);
+  return data;
+}
+
+// Structured binary: little-endian records with counters, small integers and
+// repeated opcodes, like a program image.
+std::vector<std::uint8_t> BinaryBytes(std::size_t size, std::uint32_t seed) {
+  std::vector<std::uint8_t> data;
+  data.reserve(size + 16);
+  std::uint32_t x = seed + 1;
+  for (std::uint32_t i = 0; data.size() < size; ++i) {
+    x = x * 1103515245u + 12345u;
+    const std::uint8_t record[] = {0x8B, 0x45, static_cast<std::uint8_t>(i & 0xFC), 0xE8,
+                                   static_cast<std::uint8_t>(x >> 16), static_cast<std::uint8_t>(x >> 24), 0x00, 0x00,
+                                   static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8), 0x00, 0x00};
+    data.insert(data.end(), record, record + ((x >> 20) % 12 + 1));
+  }
+  data.resize(size);
+  return data;
+}
+
+std::vector<std::uint8_t> RepetitiveBytes(std::size_t size) {
+  std::vector<std::uint8_t> data(size);
+  for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>("abcab"[i % 5] + (i / 100000) % 3);
+  return data;
+}
+
+std::vector<std::uint8_t> Bytes(std::string_view text) { return std::vector<std::uint8_t>(text.begin(), text.end()); }
+
+ImplodeChoice Choice(LiteralMode mode, unsigned dictionarySize) { return ImplodeChoice{mode, dictionarySize}; }
+
+// Checks one stream against both decoders and the rules of the format.
+void ExpectValidRoundTrip(const std::vector<std::uint8_t>& input, const std::vector<std::uint8_t>& stream,
+                          const ImplodeChoice& choice) {
+  ASSERT_GE(stream.size(), 5u);
+  EXPECT_EQ(stream[0], choice.literals == LiteralMode::Ascii ? 1 : 0);
+  EXPECT_EQ(1u << (stream[1] + 6), choice.dictionarySize);
+  const StreamCheck check = CheckStream(stream);
+  ASSERT_TRUE(check.ok) << check.problem;
+  EXPECT_EQ(check.bytesAfterEnd, input.empty() ? 1u : 0u) << "the stream ends with the byte holding the end code";
+  EXPECT_LE(check.maxDistance, choice.dictionarySize);
+  EXPECT_LE(check.maxShortDistance, 256u);
+  EXPECT_TRUE(check.output == input) << "reference decoder output differs";
+  const Decoded decoded = Explode(stream);
+  EXPECT_EQ(decoded.result, 0u);
+  EXPECT_TRUE(decoded.output == input) << "explode output differs, " << decoded.output.size() << " bytes of "
+                                       << input.size();
+}
+
+constexpr std::array<LiteralMode, 2> kModes = {LiteralMode::Binary, LiteralMode::Ascii};
+constexpr std::array<unsigned, 3> kDictionarySizes = {1024, 2048, 4096};
+
+// ---------------------------------------------------------------------------
+// Known answers
+
+TEST(ImplodeKnownAnswer, EmptyInputIsHeaderEndCodeAndOnePaddingByte) {
+  const std::vector<std::uint8_t> expected = {0x00, 0x06, 0x01, 0xFF, 0x00};
+  EXPECT_EQ(ImplodeWith({}, Choice(LiteralMode::Binary, 4096), false), expected);
+}
+
+TEST(ImplodeKnownAnswer, EmptyInputStreamIsAcceptedByTheDecoder) {
+  const Decoded decoded = Explode(ImplodeWith({}, Choice(LiteralMode::Ascii, 1024), false));
+  EXPECT_EQ(decoded.result, 0u);
+  EXPECT_TRUE(decoded.output.empty());
+}
+
+TEST(ImplodeKnownAnswer, SinglePlainLiteralThenEndCode) {
+  // Flag 0, 0x41 from its lowest bit, flag 1, seven 0 bits, eight 1 bits.
+  const std::vector<std::uint8_t> expected = {0x00, 0x04, 0x82, 0x02, 0xFE, 0x01};
+  EXPECT_EQ(ImplodeWith(Bytes("A"), Choice(LiteralMode::Binary, 1024), false), expected);
+}
+
+TEST(ImplodeKnownAnswer, SingleCodedSpaceUsesItsFourBitCode) {
+  // Flag 0, code 0x0F (4 bits), then the end code: 1, 0000000, 11111111.
+  const std::vector<std::uint8_t> expected = {0x01, 0x05, 0x3E, 0xE0, 0x1F};
+  EXPECT_EQ(ImplodeWith(Bytes(" "), Choice(LiteralMode::Ascii, 2048), false), expected);
+}
+
+TEST(ImplodeKnownAnswer, RunBecomesOneLiteralAndOneMatchAtDistanceOne) {
+  const auto stream = ImplodeWith(Bytes("AAAAAAAAAAA"), Choice(LiteralMode::Binary, 4096), false);
+  const StreamCheck check = CheckStream(stream);
+  ASSERT_TRUE(check.ok) << check.problem;
+  EXPECT_EQ(check.matches, 1u);
+  EXPECT_EQ(check.maxDistance, 1u);
+  // Literal 0x41 (9 bits), match: flag, code 8 + 1 extra bit (0), prefix 0 (2
+  // bits), six low bits 0; end code.
+  const std::vector<std::uint8_t> expected = {0x00, 0x06, 0x82, 0x12, 0x03, 0x01, 0xFF};
+  EXPECT_EQ(stream, expected);
+}
+
+// ---------------------------------------------------------------------------
+// Round trips
+
+TEST(ImplodeRoundTrip, TinyInputsInEveryModeAndWindow) {
+  for (std::size_t size : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 17, 64, 255, 256, 257, 1000}) {
+    for (LiteralMode mode : kModes) {
+      for (unsigned window : kDictionarySizes) {
+        SCOPED_TRACE(testing::Message() << "size " << size << " mode " << int(mode) << " window " << window);
+        auto input = TextBytes(size, static_cast<std::uint32_t>(size));
+        ExpectValidRoundTrip(input, ImplodeWith(input, Choice(mode, window), false), Choice(mode, window));
+      }
+    }
+  }
+}
+
+TEST(ImplodeRoundTrip, SizesAroundTheDecoderBlockInEveryModeAndWindow) {
+  for (std::size_t size : {4095, 4096, 4097, 8191, 8192, 8193, 12289}) {
+    for (LiteralMode mode : kModes) {
+      for (unsigned window : kDictionarySizes) {
+        SCOPED_TRACE(testing::Message() << "size " << size << " mode " << int(mode) << " window " << window);
+        auto input = BinaryBytes(size, 3);
+        ExpectValidRoundTrip(input, ImplodeWith(input, Choice(mode, window), false), Choice(mode, window));
+      }
+    }
+  }
+}
+
+TEST(ImplodeRoundTrip, TextBinaryRandomAndRepetitiveDataInEveryModeAndWindow) {
+  const std::vector<std::vector<std::uint8_t>> inputs = {TextBytes(150000, 1), BinaryBytes(150000, 2),
+                                                         RandomBytes(40000, 3), RepetitiveBytes(150000)};
+  for (const auto& input : inputs) {
+    for (LiteralMode mode : kModes) {
+      for (unsigned window : kDictionarySizes) {
+        SCOPED_TRACE(testing::Message() << "input " << (&input - inputs.data()) << " mode " << int(mode)
+                                        << " window " << window);
+        ExpectValidRoundTrip(input, ImplodeWith(input, Choice(mode, window), false), Choice(mode, window));
+      }
+    }
+  }
+}
+
+TEST(ImplodeRoundTrip, BestLevelStreamsDecode) {
+  const std::vector<std::vector<std::uint8_t>> inputs = {TextBytes(100000, 4), BinaryBytes(100000, 5),
+                                                         RepetitiveBytes(50000)};
+  for (const auto& input : inputs) {
+    for (unsigned window : kDictionarySizes) {
+      ExpectValidRoundTrip(input, ImplodeWith(input, Choice(LiteralMode::Ascii, window), true),
+                           Choice(LiteralMode::Ascii, window));
+    }
+  }
+}
+
+TEST(ImplodeRoundTrip, SeveralMebibytesOfMixedData) {
+  std::vector<std::uint8_t> input = TextBytes(1 << 20, 6);
+  for (const auto& part : {BinaryBytes(1 << 20, 7), RepetitiveBytes(1 << 20), RandomBytes(256 << 10, 8)})
+    input.insert(input.end(), part.begin(), part.end());
+  ExpectValidRoundTrip(input, ImplodeWith(input, Choice(LiteralMode::Binary, 4096), false),
+                       Choice(LiteralMode::Binary, 4096));
+}
+
+TEST(ImplodeRoundTrip, AutomaticChoiceRoundTripsAndReportsWhatItUsed) {
+  for (const auto& input : {TextBytes(70000, 9), RandomBytes(70000, 10)}) {
+    ImplodeChoice chosen;
+    const auto stream = Implode(input, ImplodeOptions{}, chosen);
+    ExpectValidRoundTrip(input, stream, chosen);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Rules of the format
+
+TEST(ImplodeRules, MatchesNeverReachBeyondTheWindow) {
+  // A block of random bytes repeated 4096 bytes later: the repeat is in reach
+  // of the 4096 window only.
+  auto block = RandomBytes(4096, 11);
+  std::vector<std::uint8_t> input = block;
+  input.insert(input.end(), block.begin(), block.end());
+  for (unsigned window : kDictionarySizes) {
+    const auto stream = ImplodeWith(input, Choice(LiteralMode::Binary, window), false);
+    const StreamCheck check = CheckStream(stream);
+    ASSERT_TRUE(check.ok) << check.problem;
+    EXPECT_LE(check.maxDistance, window);
+    if (window == 4096) {
+      EXPECT_EQ(check.maxDistance, 4096u);
+      EXPECT_LT(stream.size(), 4096u + 4096u / 8 + 64);
+    } else {
+      EXPECT_GT(stream.size(), 8192u);
+    }
+  }
+}
+
+TEST(ImplodeRules, TwoByteMatchesStayWithin256Bytes) {
+  // Pairs that recur only at distances of 200 and 300 bytes.
+  std::vector<std::uint8_t> input = RandomBytes(6000, 12);
+  for (std::size_t i = 300; i + 2 < input.size(); i += 97) {
+    input[i] = input[i - 300];
+    input[i + 1] = input[i - 299];
+    input[i - 100] = input[i - 300];
+    input[i - 99] = input[i - 299];
+  }
+  for (unsigned window : kDictionarySizes) {
+    const auto stream = ImplodeWith(input, Choice(LiteralMode::Binary, window), true);
+    const StreamCheck check = CheckStream(stream);
+    ASSERT_TRUE(check.ok) << check.problem;
+    EXPECT_LE(check.maxShortDistance, 256u);
+    EXPECT_TRUE(check.output == input);
+  }
+}
+
+TEST(ImplodeRules, LongRunsUseTheLongestLength) {
+  const std::vector<std::uint8_t> input(518 * 40 + 1, 0x5A);
+  const auto stream = ImplodeWith(input, Choice(LiteralMode::Binary, 4096), false);
+  const StreamCheck check = CheckStream(stream);
+  ASSERT_TRUE(check.ok) << check.problem;
+  EXPECT_EQ(check.matches, 40u);
+  EXPECT_TRUE(check.output == input);
+}
+
+TEST(ImplodeRules, RandomDataGrowsByAtMostTheLiteralFlags) {
+  const auto input = RandomBytes(100000, 13);
+  const auto stream = ImplodeWith(input, Choice(LiteralMode::Binary, 4096), false);
+  EXPECT_LE(stream.size(), input.size() * 9 / 8 + 5);
+}
+
+TEST(ImplodeRules, HighlyRepetitiveDataShrinksToAFewBytesPerLongMatch) {
+  const auto input = RepetitiveBytes(1 << 20);
+  const auto stream = ImplodeWith(input, Choice(LiteralMode::Ascii, 4096), false);
+  EXPECT_LT(stream.size(), input.size() / 100);
+}
+
+// ---------------------------------------------------------------------------
+// Options and automatic choices
+
+TEST(ImplodeOptionsTest, FixedOptionsAreUsedAsGiven) {
+  const auto input = TextBytes(5000, 14);
+  for (LiteralMode mode : kModes) {
+    for (unsigned window : kDictionarySizes) {
+      const ImplodeChoice chosen = ChooseImplodeSettings(input, ImplodeOptions{mode, window, false});
+      EXPECT_EQ(chosen.literals, mode);
+      EXPECT_EQ(chosen.dictionarySize, window);
+    }
+  }
+}
+
+TEST(ImplodeOptionsTest, AutomaticLiteralsPickCodedLiteralsForText) {
+  const ImplodeChoice chosen = ChooseImplodeSettings(TextBytes(50000, 15), ImplodeOptions{LiteralMode::Auto, 4096});
+  EXPECT_EQ(chosen.literals, LiteralMode::Ascii);
+}
+
+TEST(ImplodeOptionsTest, AutomaticLiteralsPickPlainLiteralsForRandomBytes) {
+  const ImplodeChoice chosen = ChooseImplodeSettings(RandomBytes(50000, 16), ImplodeOptions{LiteralMode::Auto, 0});
+  EXPECT_EQ(chosen.literals, LiteralMode::Binary);
+}
+
+TEST(ImplodeOptionsTest, AutomaticChoiceOnSmallInputsBeatsTheOtherLiteralModeAndWindows) {
+  const auto input = BinaryBytes(30000, 17);
+  ImplodeChoice chosen;
+  const std::size_t automatic = Implode(input, ImplodeOptions{}, chosen).size();
+  for (LiteralMode mode : kModes) EXPECT_LE(automatic, ImplodeWith(input, Choice(mode, 4096), false).size());
+  for (unsigned window : kDictionarySizes)
+    EXPECT_LE(automatic, ImplodeWith(input, Choice(chosen.literals, window), false).size());
+}
+
+TEST(ImplodeOptionsTest, AutomaticWindowPrefersASmallWindowWhenAllMatchesAreNear) {
+  // Matches only a few bytes back: the 1024 window spends 2 fewer low bits on
+  // each of them.
+  std::vector<std::uint8_t> input = RandomBytes(20000, 23);
+  for (std::size_t i = 16; i < input.size(); i += 8) std::memcpy(&input[i], &input[i - 16], 4);
+  const ImplodeChoice chosen = ChooseImplodeSettings(input, ImplodeOptions{LiteralMode::Binary, 0});
+  EXPECT_EQ(chosen.dictionarySize, 1024u);
+}
+
+TEST(ImplodeOptionsTest, LargeInputsAreJudgedOnSamplesAndStillRoundTrip) {
+  const auto input = TextBytes(600000, 18);
+  ImplodeChoice chosen;
+  const auto stream = Implode(input, ImplodeOptions{}, chosen);
+  EXPECT_EQ(chosen.literals, LiteralMode::Ascii);
+  ExpectValidRoundTrip(input, stream, chosen);
+}
+
+TEST(ImplodeOptionsTest, BestIsNoLargerThanTheDefault) {
+  const auto input = TextBytes(200000, 19);
+  const auto normal = ImplodeWith(input, Choice(LiteralMode::Ascii, 4096), false);
+  const auto best = ImplodeWith(input, Choice(LiteralMode::Ascii, 4096), true);
+  EXPECT_LE(best.size(), normal.size());
+}
+
+TEST(ImplodeOptionsTest, UnknownDictionarySizeIsRefused) {
+  for (unsigned size : {1u, 512u, 1000u, 8192u})
+    EXPECT_THROW(Implode(Bytes("abc"), ImplodeOptions{LiteralMode::Binary, size}), std::invalid_argument);
+}
+
+// ---------------------------------------------------------------------------
+// Raw stream commands
+
+TEST(RawStreamCommand, ImplodeThenExplodeGivesTheFileBack) {
+  TempDir dir;
+  const auto input = BinaryBytes(30000, 20);
+  const auto in = dir.Write("in.bin", input);
+  ASSERT_EQ(RunImplodeCommand(ImplodeOptions{}, in.string(), (dir / "packed").string()), 0);
+  ASSERT_EQ(RunExplodeCommand((dir / "packed").string(), (dir / "out.bin").string()), 0);
+  EXPECT_TRUE(ReadBytes(dir / "out.bin") == input);
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"in.bin", "out.bin", "packed"}));
+}
+
+TEST(RawStreamCommand, ImplodeWritesTheStreamOfTheEncoder) {
+  TempDir dir;
+  const auto input = TextBytes(20000, 21);
+  const auto in = dir.Write("in.txt", input);
+  const ImplodeOptions options{LiteralMode::Ascii, 2048, false};
+  ASSERT_EQ(RunImplodeCommand(options, in.string(), (dir / "packed").string()), 0);
+  EXPECT_TRUE(ReadBytes(dir / "packed") == Implode(input, options));
+}
+
+TEST(RawStreamCommand, MissingInputFailsWithoutOutput) {
+  TempDir dir;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(RunImplodeCommand(ImplodeOptions{}, (dir / "absent").string(), (dir / "out").string()), 1);
+  EXPECT_EQ(RunExplodeCommand((dir / "absent").string(), (dir / "out").string()), 1);
+  const std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_NE(messages.find("absent"), std::string::npos) << messages;
+  EXPECT_TRUE(dir.Files().empty());
+}
+
+struct DamagedStream {
+  const char* name;
+  std::vector<std::uint8_t> bytes;
+  const char* message;
+};
+
+TEST(RawStreamCommand, DamagedStreamsAreReportedAndLeaveNoOutputFile) {
+  auto full = ImplodeWith(TextBytes(10000, 22), Choice(LiteralMode::Ascii, 4096), false);
+  std::vector<std::uint8_t> cut(full.begin(), full.begin() + full.size() / 2);
+  const StreamCheck partial = CheckStream(full);
+  ASSERT_TRUE(partial.ok);
+  const std::vector<DamagedStream> cases = {
+      {"empty", {}, "not an implode stream: 0 bytes, the shortest stream has 5"},
+      {"four bytes", {0x00, 0x06, 0x01, 0xFF}, "not an implode stream: 4 bytes, the shortest stream has 5"},
+      {"dictionary 7", {0x00, 0x07, 0x01, 0xFF, 0x00}, "dictionary size code 7 (byte 1) is not 4, 5 or 6"},
+      {"dictionary 7 and mode 2", {0x02, 0x07, 0x01, 0xFF, 0x00}, "dictionary size code 7"},
+      {"literal mode 2", {0x02, 0x06, 0x01, 0xFF, 0x00}, "literal mode 2 (byte 0) is not 0 or 1"},
+      {"no end code", {0x00, 0x06, 0x82, 0x00, 0x00}, "input ended before the end code after"},
+      {"cut in half", cut, "damaged implode stream: input ended before the end code after"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const auto in = dir.Write("in.imp", c.bytes);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunExplodeCommand(in.string(), (dir / "out").string()), 1);
+    const std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_NE(message.find("setuppack: " + in.string() + ": "), std::string::npos) << message;
+    EXPECT_NE(message.find(c.message), std::string::npos) << message;
+    EXPECT_EQ(dir.Files(), std::vector<std::string>{"in.imp"});
+  }
+}
+
+TEST(RawStreamCommand, TruncatedStreamMessageCountsTheBytesDecoded) {
+  TempDir dir;
+  // 'A', 'B', then the stream stops before the end code.
+  const auto in = dir.Write("in.imp", std::vector<std::uint8_t>{0x00, 0x04, 0x82, 0x08, 0x01, 0x00});
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(RunExplodeCommand(in.string(), (dir / "out").string()), 1);
+  const std::string message = testing::internal::GetCapturedStderr();
+  EXPECT_NE(message.find("input ended before the end code after 2 bytes of output"), std::string::npos) << message;
+}
+
+TEST(RawStreamCommand, FailedExplodeKeepsAnExistingTarget) {
+  TempDir dir;
+  const auto target = dir.Write("out", std::string_view("previous"));
+  const auto in = dir.Write("in.imp", std::vector<std::uint8_t>{0x00, 0x06, 0x82});
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(RunExplodeCommand(in.string(), target.string()), 1);
+  testing::internal::GetCapturedStderr();
+  EXPECT_EQ(ReadText(target), "previous");
+}
+
+}  // namespace
