@@ -1,0 +1,63 @@
+// Reading a setup program's archive on the host, for `setuppack list` and
+// `setuppack extract`. It reads the whole archive in the order and with the
+// checks of setup.exe's readers (archive error codes of archive/layout.hpp),
+// keeps everything it read, and stops at the first error; whatever was read
+// before it stays available for the listing.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "archive/layout.hpp"
+#include "setuppack/archive_builder.hpp"
+
+// A member of the main file table as read.
+struct ArchiveMemberInfo {
+  FileEntryHeader entry{};
+  std::string name;                 // backslash-separated, as stored
+  MemberVersion version{0, 0};      // SYS members only
+  std::uint64_t dataOffset = 0;     // file offset of the stored data; EXT: none
+};
+
+// A member of the trailing block as read.
+struct TrailingMemberInfo {
+  std::string name;
+  std::uint32_t length = 0;
+  std::uint64_t lastWriteTime = 0;  // "QZ" only
+  std::uint64_t dataOffset = 0;
+};
+
+struct TrailingInfo {
+  std::string typeTag;              // "QZ", "CT" or "DS"
+  std::optional<std::string> configName;  // "QZ" and "CT"
+  std::uint16_t count = 0;
+  std::vector<TrailingMemberInfo> members;
+};
+
+struct ArchiveListing {
+  std::uint64_t fileSize = 0;
+  bool headerRead = false;          // header and settings strings are valid
+  ArchiveHeader header{};
+  SettingsStrings settings;
+  std::vector<ArchiveMemberInfo> members;
+  std::vector<PackageIcon> icons;
+  std::optional<TrailingInfo> trailing;
+
+  // 0, or the archive error code at which reading stopped.
+  int error = kArchiveOk;
+  std::uint64_t errorOffset = 0;    // file offset where the fault was found
+  std::string errorDetail;          // what exactly was wrong
+
+  // The configuration name in effect: the trailing block's for "QZ" and "CT".
+  const std::optional<std::string>& EffectiveConfigName() const;
+};
+
+// Reads the archive of a whole setup program held in memory.
+ArchiveListing ReadArchive(std::span<const std::uint8_t> program);
+
+// "archive error 10 (File Header invalid) at offset 61532: <detail>".
+std::string DescribeArchiveError(const ArchiveListing& listing);

@@ -1,0 +1,313 @@
+#include "setuppack/list.hpp"
+
+#include <chrono>
+#include <cstdio>
+#include <system_error>
+
+#include "setuppack/errors.hpp"
+
+ArchiveListing ReadSetupProgram(const std::filesystem::path& path) {
+  std::vector<std::uint8_t> program;
+  try {
+    program = ReadWholeFile(path);
+  } catch (const std::system_error& e) {
+    throw InputError(path.string() + ": cannot read the setup program: " + e.code().message());
+  }
+  return ReadArchive(program);
+}
+
+std::vector<std::string> HeaderFlagNames(std::uint8_t flags) {
+  static const std::pair<std::uint8_t, const char*> kNames[] = {
+      {kHeaderFlagUnused01, "flag_01"}, {kHeaderFlagNoTrailing, "no_trailing"},
+      {kHeaderFlagNotNt, "not_nt"},     {kHeaderFlagNt4, "nt4"},
+      {kHeaderFlagNtOnly, "nt_only"},   {kHeaderFlagNoDlr, "no_dlr"},
+      {0x40, "0x40"},                   {0x80, "0x80"},
+  };
+  std::vector<std::string> names;
+  for (const auto& [bit, name] : kNames) {
+    if (flags & bit) names.emplace_back(name);
+  }
+  return names;
+}
+
+std::string MemberFlagWords(std::uint8_t flags) {
+  static const std::pair<std::uint8_t, const char*> kWords[] = {
+      {kMemberCmp, "CMP"}, {kMemberDlr, "DLR"}, {kMemberSys, "SYS"}, {kMemberExt, "EXT"},
+      {0x10, "0x10"},      {0x20, "0x20"},      {0x40, "0x40"},      {0x80, "0x80"},
+  };
+  std::string words;
+  for (const auto& [bit, word] : kWords) {
+    if (!(flags & bit)) continue;
+    if (!words.empty()) words += ' ';
+    words += word;
+  }
+  return words;
+}
+
+std::string FormatFileTimeUtc(std::uint64_t fileTime) {
+  if (fileTime == 0) return "";
+  using namespace std::chrono;
+  const UnixTime t = UnixFromFileTime(fileTime);
+  const sys_seconds instant{seconds{t.seconds}};
+  const sys_days day = floor<days>(instant);
+  const year_month_day ymd{day};
+  const hh_mm_ss<seconds> hms{instant - day};
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02ld:%02ld:%02lld", static_cast<int>(ymd.year()),
+                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()),
+                static_cast<long>(hms.hours().count()), static_cast<long>(hms.minutes().count()),
+                static_cast<long long>(hms.seconds().count()));
+  return text;
+}
+
+std::string AnsiToUtf8(const std::string& ansi) {
+  static const char16_t kHigh[32] = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+  };
+  std::string out;
+  for (char c : ansi) {
+    const auto b = static_cast<unsigned char>(c);
+    char32_t cp = b;
+    if (b >= 0x80 && b < 0xA0) cp = kHigh[b - 0x80];
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+namespace {
+
+std::string Shown(const std::optional<std::string>& text) {
+  return text ? AnsiToUtf8(*text) : "(absent)";
+}
+
+std::string Ratio(std::uint32_t stored, std::uint32_t original) {
+  if (original == 0) return "-";
+  char text[16];
+  std::snprintf(text, sizeof text, "%.1f%%", 100.0 * stored / original);
+  return text;
+}
+
+std::string Version(MemberVersion v) {
+  return std::to_string(v.ms >> 16) + "." + std::to_string(v.ms & 0xFFFF) + "." +
+         std::to_string(v.ls >> 16) + "." + std::to_string(v.ls & 0xFFFF);
+}
+
+std::string Padded(std::string text, std::size_t width, bool right = false) {
+  if (text.size() >= width) return text;
+  const std::string pad(width - text.size(), ' ');
+  return right ? pad + text : text + pad;
+}
+
+std::string IpcPrefix(const ArchiveHeader& h) {
+  std::string text;
+  for (char c : h.ipcPrefix) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u < 0x7F) {
+      text += c;
+    } else {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\x%02X", u);
+      text += esc;
+    }
+  }
+  return text;
+}
+
+std::uint64_t FileTimeOf(const FileEntryHeader& e) {
+  return std::uint64_t{e.lastWriteTimeHigh} << 32 | e.lastWriteTimeLow;
+}
+
+// ------------------------------------------------------------------- JSON
+
+std::string Json(const std::string& utf8) {
+  std::string out = "\"";
+  for (char c : utf8) {
+    const auto u = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (u < 0x20) {
+          char esc[8];
+          std::snprintf(esc, sizeof esc, "\\u%04X", u);
+          out += esc;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string Json(const std::optional<std::string>& ansi) {
+  return ansi ? Json(AnsiToUtf8(*ansi)) : "null";
+}
+
+std::string JsonTime(std::uint64_t fileTime) {
+  if (fileTime == 0) return "null";
+  std::string t = FormatFileTimeUtc(fileTime);
+  t[10] = 'T';
+  return Json(t + "Z");
+}
+
+}  // namespace
+
+void PrintListing(const ArchiveListing& l, const std::string& title, std::ostream& out) {
+  out << title << ": " << l.fileSize << " bytes, archive at offset " << kArchiveOffset << "\n";
+  if (l.error == kArchiveHeaderMissing || l.error == kArchiveHeaderInvalid) return;
+
+  const ArchiveHeader& h = l.header;
+  std::string flagNames;
+  for (const std::string& name : HeaderFlagNames(h.flags)) flagNames += " " + name;
+  char flags[8];
+  std::snprintf(flags, sizeof flags, "0x%02X", h.flags);
+  out << "\nHeader\n"
+      << "  magic          QZ\n"
+      << "  flags          " << flags << (flagNames.empty() ? "" : " (" + flagNames.substr(1) + ")") << "\n"
+      << "  fileCount      " << h.fileCount << "\n"
+      << "  iconCount      " << h.iconCount << "\n"
+      << "  requiredSpace  " << h.requiredSpace << " bytes (" << h.requiredSpace / 1048576 << " MB)\n"
+      << "  helpContext    " << h.helpContext << "\n"
+      << "  headerLength   " << h.headerLength << "\n"
+      << "  externalSize   " << h.externalSize << "\n"
+      << "  ipcPrefix      " << IpcPrefix(h) << "\n";
+
+  out << "\nSettings\n";
+  for (std::size_t i = 0; i < kSettingsStringCount; ++i)
+    out << "  " << Padded(kSettingsStringNames[i], 17) << Shown(l.settings[i]) << "\n";
+  if (!l.headerRead) return;
+
+  out << "\nFiles (" << l.members.size() << " of " << h.fileCount << ")\n";
+  out << "  " << Padded("Stored", 10, true) << " " << Padded("Original", 10, true) << " "
+      << Padded("Ratio", 6, true) << "  " << Padded("Time (UTC)", 19) << "  "
+      << Padded("Flags", 15) << "  " << Padded("Version", 15) << "  Name\n";
+  for (const ArchiveMemberInfo& m : l.members) {
+    const FileEntryHeader& e = m.entry;
+    const std::string time = FormatFileTimeUtc(FileTimeOf(e));
+    out << "  " << Padded(std::to_string(e.storedLength), 10, true) << " "
+        << Padded(std::to_string(e.originalSize), 10, true) << " "
+        << Padded((e.flags & kMemberCmp) ? Ratio(e.storedLength, e.originalSize) : "", 6, true)
+        << "  " << Padded(time.empty() ? "-" : time, 19) << "  "
+        << Padded(MemberFlagWords(e.flags), 15) << "  "
+        << Padded((e.flags & kMemberSys) ? Version(m.version) : "", 15) << "  "
+        << AnsiToUtf8(m.name) << "\n";
+  }
+
+  if (!l.icons.empty() || h.iconCount != 0) {
+    out << "\nIcons (" << l.icons.size() << " of " << h.iconCount << ")\n";
+    for (const PackageIcon& icon : l.icons) {
+      const std::string name = AnsiToUtf8(icon.name.value_or(""));
+      if (!name.empty() && name[0] == '*') {
+        out << "  uninstall entry \"" << name.substr(1) << "\", program " << Shown(icon.arguments) << "\n";
+      } else {
+        out << "  \"" << name << "\"  target " << Shown(icon.target) << ", arguments "
+            << Shown(icon.arguments) << "\n";
+      }
+    }
+  }
+
+  if (l.trailing) {
+    const TrailingInfo& t = *l.trailing;
+    out << "\nTrailing block " << t.typeTag << ", " << t.count << (t.count == 1 ? " entry" : " entries");
+    if (t.typeTag != "DS") out << ", configuration name " << Shown(t.configName);
+    out << "\n";
+    for (const TrailingMemberInfo& m : t.members) {
+      const std::string time = FormatFileTimeUtc(m.lastWriteTime);
+      out << "  " << Padded(std::to_string(m.length), 10, true) << "  "
+          << Padded(time.empty() ? "-" : time, 19) << "  " << AnsiToUtf8(m.name) << "\n";
+    }
+  } else if (l.error == kArchiveOk) {
+    out << "\nNo trailing block"
+        << ((h.flags & kHeaderFlagNoTrailing) ? " (no_trailing is set)" : "") << "\n";
+  }
+}
+
+void PrintListingJson(const ArchiveListing& l, std::ostream& out) {
+  const ArchiveHeader& h = l.header;
+  const bool header = l.error != kArchiveHeaderMissing && l.error != kArchiveHeaderInvalid;
+  out << "{\n  \"fileSize\": " << l.fileSize << ",\n  \"archiveOffset\": " << kArchiveOffset << ",\n";
+  if (header) {
+    out << "  \"header\": {\"magic\": \"QZ\", \"flags\": " << unsigned{h.flags} << ", \"flagNames\": [";
+    const std::vector<std::string> names = HeaderFlagNames(h.flags);
+    for (std::size_t i = 0; i < names.size(); ++i) out << (i ? ", " : "") << Json(names[i]);
+    out << "], \"fileCount\": " << h.fileCount << ", \"iconCount\": " << h.iconCount
+        << ", \"requiredSpace\": " << h.requiredSpace << ", \"helpContext\": " << h.helpContext
+        << ", \"headerLength\": " << h.headerLength << ", \"externalSize\": " << h.externalSize
+        << ", \"ipcPrefix\": " << Json(AnsiToUtf8(std::string(h.ipcPrefix, 2))) << "},\n";
+    out << "  \"settings\": {";
+    for (std::size_t i = 0; i < kSettingsStringCount; ++i)
+      out << (i ? ", " : "") << Json(std::string(kSettingsStringNames[i])) << ": " << Json(l.settings[i]);
+    out << "},\n";
+  } else {
+    out << "  \"header\": null,\n  \"settings\": null,\n";
+  }
+
+  out << "  \"files\": [";
+  for (std::size_t i = 0; i < l.members.size(); ++i) {
+    const ArchiveMemberInfo& m = l.members[i];
+    const FileEntryHeader& e = m.entry;
+    out << (i ? ",\n    " : "\n    ") << "{\"name\": " << Json(AnsiToUtf8(m.name)) << ", \"flags\": [";
+    bool first = true;
+    for (const char* word : {"CMP", "DLR", "SYS", "EXT"}) {
+      const std::uint8_t bit = word[0] == 'C' ? kMemberCmp : word[0] == 'D' ? kMemberDlr
+                             : word[0] == 'S' ? kMemberSys : kMemberExt;
+      if (e.flags & bit) {
+        out << (first ? "" : ", ") << Json(std::string(word));
+        first = false;
+      }
+    }
+    out << "], \"storedLength\": " << e.storedLength << ", \"originalSize\": " << e.originalSize
+        << ", \"time\": " << JsonTime(FileTimeOf(e)) << ", \"fileTime\": " << FileTimeOf(e)
+        << ", \"version\": " << ((e.flags & kMemberSys) ? Json(Version(m.version)) : "null") << "}";
+  }
+  out << (l.members.empty() ? "],\n" : "\n  ],\n");
+
+  out << "  \"icons\": [";
+  for (std::size_t i = 0; i < l.icons.size(); ++i) {
+    const PackageIcon& icon = l.icons[i];
+    out << (i ? ",\n    " : "\n    ") << "{\"name\": " << Json(icon.name)
+        << ", \"arguments\": " << Json(icon.arguments) << ", \"target\": " << Json(icon.target)
+        << ", \"uninstall\": " << (icon.name && !icon.name->empty() && (*icon.name)[0] == '*' ? "true" : "false")
+        << "}";
+  }
+  out << (l.icons.empty() ? "],\n" : "\n  ],\n");
+
+  out << "  \"trailing\": ";
+  if (l.trailing) {
+    const TrailingInfo& t = *l.trailing;
+    out << "{\"type\": " << Json(t.typeTag) << ", \"configName\": " << Json(t.configName)
+        << ", \"count\": " << t.count << ", \"files\": [";
+    for (std::size_t i = 0; i < t.members.size(); ++i) {
+      const TrailingMemberInfo& m = t.members[i];
+      out << (i ? ", " : "") << "{\"name\": " << Json(AnsiToUtf8(m.name)) << ", \"size\": " << m.length
+          << ", \"time\": " << JsonTime(m.lastWriteTime) << ", \"fileTime\": " << m.lastWriteTime << "}";
+    }
+    out << "]},\n";
+  } else {
+    out << "null,\n";
+  }
+
+  out << "  \"error\": ";
+  if (l.error == kArchiveOk) {
+    out << "null\n";
+  } else {
+    const char* text = ArchiveErrorText(l.error);
+    out << "{\"code\": " << l.error << ", \"text\": " << (text ? Json(std::string(text)) : "null")
+        << ", \"offset\": " << l.errorOffset << ", \"detail\": " << Json(l.errorDetail) << "}\n";
+  }
+  out << "}\n";
+}

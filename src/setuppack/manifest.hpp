@@ -1,0 +1,114 @@
+// The package manifest: a TOML file that says what goes into a setup program.
+//
+//   [settings]        the twelve settings strings: run_command and default_path
+//                     required; help_file, readme_file, ini_file,
+//                     launcher_classes (text or array of texts, joined by ","),
+//                     icon_group, config_name, launcher_file, tray_file,
+//                     reserved_1, reserved_2 optional
+//   [header]          ipc_prefix (two characters, required), required_space
+//                     (bytes, or a text "3 MiB", "12 KB", "4096 bytes"; default
+//                     the installed size of all members), help_context
+//                     (0..65535), platform ("any", "not-nt", "nt4", "nt-only",
+//                     "nt4-only") or the flag booleans not_nt, nt4, nt_only;
+//                     no_dlr, no_trailing, flag_01
+//   [[files]]         source (required), name (default: the source's file
+//                     name), system + version "a.b.c.d", dlr, external,
+//                     compress + literals ("binary", "ascii", "auto") +
+//                     dictionary (1024, 2048, 4096, "auto"), time (RFC 3339
+//                     date-time, or 0 for none; default: the source's mtime)
+//   [[icons]]         name, arguments, target; or uninstall = true with name
+//                     (display name) and program (uninstall program)
+//   [trailing]        type ("QZ", "CT", "DS"), config_name ("QZ", "CT"), and
+//                     [[trailing.files]] with source, name, time ("QZ" only)
+//
+// Paths are relative to the manifest's directory. Member names may use "/" or
+// "\" and are stored with "\".
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/layout.hpp"
+#include "setuppack/archive_builder.hpp"
+#include "setuppack/implode.hpp"
+
+// Where a manifest value came from, for messages: "package.toml:12: files[2].source".
+struct ManifestPlace {
+  std::string file;   // the manifest's path as given
+  std::uint32_t line = 0;
+  std::string field;  // dotted path of the value, e.g. "files[2].source"
+
+  // "file:line: field: " followed by `problem`.
+  std::string Message(std::string_view problem) const;
+};
+
+// A member of the main file table, as the manifest describes it.
+struct ManifestFile {
+  ManifestPlace place;                  // of the [[files]] entry
+  ManifestPlace sourcePlace;            // of its source value
+  std::filesystem::path source;         // resolved against the manifest's directory
+  std::string sourceText;               // as written in the manifest
+  std::string name;                     // backslash-separated member name
+  std::uint8_t flags = 0;               // kMemberDlr, kMemberSys, kMemberExt (kMemberCmp
+                                        // is set when `compress`)
+  std::optional<MemberVersion> version;  // SYS members only; nullopt = the
+                                        // source's version resource
+  bool compress = false;
+  ImplodeOptions implode;               // when `compress`
+  std::optional<std::uint64_t> time;    // FILETIME; nullopt = the source's mtime
+};
+
+// A member of the trailing block.
+struct ManifestTrailingFile {
+  ManifestPlace place;
+  ManifestPlace sourcePlace;
+  std::filesystem::path source;
+  std::string sourceText;
+  std::string name;
+  std::optional<std::uint64_t> time;    // "QZ" only; nullopt = the source's mtime
+};
+
+struct ManifestTrailing {
+  std::string typeTag = "QZ";           // "QZ", "CT" or "DS"
+  std::optional<std::string> configName;
+  std::vector<ManifestTrailingFile> files;
+};
+
+struct Manifest {
+  std::filesystem::path path;           // the manifest file
+  std::filesystem::path baseDirectory;  // sources are relative to it
+  SettingsStrings settings;
+  std::uint8_t headerFlags = 0;         // HeaderFlag bits
+  std::optional<std::uint32_t> requiredSpace; // nullopt = computed
+  std::uint16_t helpContext = 0;
+  char ipcPrefix[2] = {0, 0};
+  std::vector<ManifestFile> files;
+  std::vector<PackageIcon> icons;
+  std::optional<ManifestTrailing> trailing;
+};
+
+// Reads and checks a manifest file. Throws InputError with a message naming
+// the file, the line and the field.
+Manifest LoadManifest(const std::filesystem::path& path);
+
+// Parses manifest text; `path` names it in messages and gives the directory
+// that sources are relative to. Source files are not opened here.
+Manifest ParseManifest(std::string_view text, const std::filesystem::path& path);
+
+// "3 MiB", "12 KB", "4096", "4096 bytes" -> bytes. Returns nullopt for a text
+// that is no size or does not fit 32 bits. KiB/MiB/GiB are powers of 1024,
+// KB/MB/GB powers of 1000.
+std::optional<std::uint32_t> ParseByteSize(std::string_view text);
+
+// "2.0.0.0" -> {0x00020000, 0x00000000}. Four parts 0..65535; nullopt otherwise.
+std::optional<MemberVersion> ParseMemberVersion(std::string_view text);
+
+// The member name as stored: "/" replaced by "\". Returns the reason when it
+// is unusable: empty, longer than 255 bytes, leaving its directory, holding
+// characters Windows refuses in file names.
+std::string ToMemberName(std::string_view text);
+std::optional<std::string> MemberNameProblem(std::string_view name);
