@@ -242,7 +242,7 @@ TEST_P(BitmapLayoutRefuses, File) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, BitmapLayoutRefuses, ::testing::ValuesIn(RefusedFiles()),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& testCase) { return testCase.param.name; });
 
 TEST(BitmapLayout, NoPrefixOfAGoodFileIsAccepted) {
   const std::vector<std::uint8_t> good = MakeBmp(BmpShape{});
