@@ -18,6 +18,20 @@ target_include_directories(portable_win32 PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_compile_options(portable_win32 PRIVATE ${WIN32_COMPILE_FLAGS})
 target_compile_options(portable_win32 PRIVATE -O2)
 
+# The welcome picture is stored imploded; the host packager compresses it, so
+# the host tools are built first (make build does so).
+set(SETUPPACK ${PRODUCT_DIR}/setuppack)
+set(WELCOME_STREAM ${CMAKE_CURRENT_BINARY_DIR}/resources/welcome.cmp)
+add_custom_command(OUTPUT ${WELCOME_STREAM}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/resources
+  COMMAND ${SETUPPACK} implode --literals binary --dictionary 4096
+          ${PROJECT_SOURCE_DIR}/src/resources/welcome.bmp ${WELCOME_STREAM}
+  DEPENDS ${PROJECT_SOURCE_DIR}/src/resources/welcome.bmp ${SETUPPACK}
+  COMMENT "Compressing the welcome picture"
+  VERBATIM)
+set_source_files_properties(${PROJECT_SOURCE_DIR}/src/resources/setup.rc PROPERTIES
+  OBJECT_DEPENDS ${WELCOME_STREAM})
+
 add_executable(setup WIN32
   src/setup/entry.cpp
   src/setup/setup_state.cpp
@@ -38,7 +52,7 @@ add_executable(setup WIN32
   src/ui/welcome_dialog.cpp
   src/resources/setup.rc
 )
-target_include_directories(setup PRIVATE ${PROJECT_SOURCE_DIR}/src)
+target_include_directories(setup PRIVATE ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_BINARY_DIR}/resources)
 target_compile_options(setup PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${WIN32_COMPILE_FLAGS}>)
 target_compile_definitions(setup PRIVATE WIN32_LEAN_AND_MEAN _WIN32_IE=0x0400)
 target_link_options(setup PRIVATE
