@@ -1,0 +1,99 @@
+#include "setup_fixture.hpp"
+
+#include <algorithm>
+
+namespace winetest {
+
+namespace fs = std::filesystem;
+
+std::string ArchiveErrorBoxText(const std::string& errorText) {
+  return "Fatal error occured in archive file: " + errorText + ".";
+}
+
+std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
+
+void SetupTest::SetUp() {
+  WineTest::SetUp();
+  if (IsSkipped()) return;
+  fs::path setup = WineEnvironment::ProductDir() / "setup.exe";
+  if (!fs::exists(setup)) GTEST_SKIP() << "build/bin/setup.exe is not built";
+  stub_ = ReadWholeFile(setup);
+}
+
+void SetupTest::TearDown() {
+  robot_.reset();
+  std::error_code ec;
+  for (const fs::path& file : systemFiles_) fs::remove(file, ec);
+}
+
+PackageBuilder SetupTest::NewPackage() const {
+  PackageBuilder package;
+  package.header.flags = kHeaderFlagNoTrailing;
+  package.header.ipcPrefix[0] = 'K';
+  package.header.ipcPrefix[1] = 'T';
+  package.settings.runCommand = kRunCommand;
+  package.settings.defaultPath = WinFile("Default");
+  return package;
+}
+
+void SetupTest::WritePackage(const PackageBuilder& package, const std::string& name) {
+  package.WriteTo(DirFile(name), stub_);
+}
+
+void SetupTest::WriteRawPackage(const std::vector<std::uint8_t>& archive, const std::string& name) {
+  WriteBytes(DirFile(name), ComposeSetupProgram(stub_, archive));
+}
+
+Process SetupTest::StartSetup(const std::vector<std::string>& arguments, const std::string& name) {
+  Process::Options options;
+  options.workingDirectory = Dir();
+  return StartWine(WinFile(name), arguments, options);
+}
+
+std::optional<int> SetupTest::RunSetup(const std::vector<std::string>& arguments, const std::string& name) {
+  Process process = StartSetup(arguments, name);
+  auto code = process.Wait(kRunTimeout);
+  if (!code) ADD_FAILURE() << name << " did not end within " << kRunTimeout.count() << " ms";
+  return code;
+}
+
+Robot& SetupTest::Bot() {
+  if (!robot_) robot_ = std::make_unique<Robot>();
+  return *robot_;
+}
+
+std::optional<WindowInfo> SetupTest::ExpectMessageBox(Process& process, const std::string& text) {
+  auto box = Bot().WaitMessageBox(kBoxCaption, kBoxTimeout, &process);
+  if (!box) {
+    ADD_FAILURE() << "no message box \"" << text << "\" (" << Bot().LastError() << ")";
+    return std::nullopt;
+  }
+  EXPECT_EQ(box->StaticTexts(), std::vector<std::string>{text});
+  EXPECT_EQ(box->exe, kPackageName);
+  Bot().Press(box->hwnd, kIdOk);
+  Bot().WaitGone(box->hwnd, Milliseconds(5000));
+  return box;
+}
+
+std::optional<int> SetupTest::ExpectMessageBoxAndExit(Process& process, const std::string& text) {
+  ExpectMessageBox(process, text);
+  auto code = process.Wait(kBoxTimeout);
+  if (!code) ADD_FAILURE() << "the setup program did not end after the message box";
+  return code;
+}
+
+std::string SetupTest::SystemFileName(const std::string& suffix) {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = "kvt_" + std::string(info->name()) + suffix;
+  name.erase(std::remove(name.begin(), name.end(), '/'), name.end());
+  systemFiles_.push_back(SystemFile(name));
+  std::error_code ec;
+  fs::remove(SystemFile(name), ec);
+  return name;
+}
+
+fs::path SetupTest::SystemFile(const std::string& name) const {
+  return UnixPath("C:\\windows\\system32\\" + name);
+}
+
+}  // namespace winetest
