@@ -119,7 +119,16 @@ int InstallMember(const FileEntryHeader& entry, char* outputPath, void* work) {
   if (entry.flags & kMemberCmp) {
     int transferError = 0;
     const std::uint32_t result = explode(ReadCallback, WriteCallback, work, &transferError);
-    if (result != 0 || transferError == 1) failedString = IDS_DECOMPRESS_FAILED;
+    if (result != 0 || transferError == 1) {
+      failedString = IDS_DECOMPRESS_FAILED;
+    } else if (s.memberBytesLeft != 0 && !external) {
+      // Bytes behind the end code (a padding byte some encoders write) are
+      // passed over, so that the next entry is read where it starts.
+      s.progressDone += s.memberBytesLeft;
+      SkipArchiveBytes(s.memberBytesLeft);
+      s.memberBytesLeft = 0;
+      UpdateProgressBar();
+    }
   } else if (!CopyStoredMember(static_cast<char*>(work), kStoredChunkSize)) {
     failedString = IDS_COPY_FAILED;
   }
