@@ -282,6 +282,10 @@ void WineEnvironment::SetUp() {
     failure_ = "wineboot --init failed for " + prefix_.string();
     return;
   }
+  // Without a window manager on the display, Wine waits two seconds for one
+  // to acknowledge every window it hides; unmanaged windows need no such
+  // acknowledgement.
+  AddRegistryString("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N");
   fs::create_directories(DriveC() / "t", ec);
   ready_ = true;
 }
