@@ -17,6 +17,7 @@
 //   set-text <hwnd> <id> <text> WM_SETTEXT on the control
 //   close <hwnd>                posts WM_CLOSE
 //   key <hwnd> <vk>             posts WM_KEYDOWN and WM_KEYUP
+//   pixel <hwnd> <x> <y>        colour of a client pixel: "pixel RRGGBB"
 //   wait-gone <hwnd> <timeout>  waits until the window no longer exists
 //   quit
 //
@@ -278,6 +279,18 @@ void Run(const std::string& line) {
     WPARAM vk = std::strtoul(Word(rest).c_str(), nullptr, 0);
     PostMessageA(window, WM_KEYDOWN, vk, 1);
     PostMessageA(window, WM_KEYUP, vk, 0xC0000001u);
+    std::printf("ok\n");
+    return;
+  }
+  if (verb == "pixel") {
+    // Colour of a client pixel as the window shows it: "pixel RRGGBB".
+    const int x = static_cast<int>(std::strtol(Word(rest).c_str(), nullptr, 10));
+    const int y = static_cast<int>(std::strtol(Word(rest).c_str(), nullptr, 10));
+    HDC dc = GetDC(window);
+    const COLORREF colour = GetPixel(dc, x, y);
+    ReleaseDC(window, dc);
+    if (colour == CLR_INVALID) return Error("no-pixel");
+    std::printf("pixel %02X%02X%02X\n", GetRValue(colour), GetGValue(colour), GetBValue(colour));
     std::printf("ok\n");
     return;
   }
