@@ -51,8 +51,9 @@ private:
 
 class Welcome : public SetupTest {
 protected:
-  std::optional<WindowInfo> StartInteractive() {
+  std::optional<WindowInfo> StartInteractive(std::uint32_t requiredSpace = 0) {
     PackageBuilder package = NewPackage();
+    package.header.requiredSpace = requiredSpace;
     package.AddFile("readme.txt", "installed");
     WritePackage(package);
     setup_ = StartSetup({"/D", InstallDir()});
@@ -137,6 +138,87 @@ TEST_F(Welcome, InstallCreatesTheDirectoryAndInstalls) {
   EXPECT_EQ(setup_.Wait(kRunTimeout), 0);
   EXPECT_EQ(ReadText(Installed("readme.txt")), "installed");
 }
+
+// Drive R: of the prefix on a 2 MiB file system of its own, so that the
+// free-space check meets a drive without room. Mounting needs root; without
+// it the tests that use the drive are skipped.
+class SmallDrive {
+public:
+  explicit SmallDrive(const fs::path& mountPoint) : mountPoint_(mountPoint) {
+    fs::create_directories(mountPoint_);
+    const std::string command = "mount -t tmpfs -o size=2m tmpfs '" + mountPoint_.string() + "' 2>/dev/null";
+    if (std::system(command.c_str()) != 0) return;
+    mounted_ = true;
+    link_ = Wine().Prefix() / "dosdevices" / "r:";
+    std::error_code ec;
+    fs::remove(link_, ec);
+    fs::create_directory_symlink(mountPoint_, link_, ec);
+  }
+  ~SmallDrive() {
+    if (!mounted_) return;
+    std::error_code ec;
+    fs::remove(link_, ec);
+    const std::string command = "umount '" + mountPoint_.string() + "' 2>/dev/null";
+    if (std::system(command.c_str()) != 0) ADD_FAILURE() << "could not unmount " << mountPoint_;
+  }
+  bool Mounted() const { return mounted_; }
+
+private:
+  fs::path mountPoint_;
+  fs::path link_;
+  bool mounted_ = false;
+};
+
+struct SpaceCase {
+  const char* windowsVersion;  // nt351: root query only; win10: extended query first
+  std::uint32_t requiredSpace;
+  const char* megabytes;       // shown in the message, or nullptr when there is room
+};
+
+class WelcomeSpace : public Welcome, public ::testing::WithParamInterface<SpaceCase> {};
+
+TEST_P(WelcomeSpace, InstallChecksTheFreeSpaceOfTheChosenDrive) {
+  const SpaceCase& c = GetParam();
+  SmallDrive drive(Dir() / "small");
+  if (!drive.Mounted()) GTEST_SKIP() << "cannot mount a small file system here";
+  ScopedWindowsVersion version(c.windowsVersion, kPackageName);
+  ASSERT_TRUE(version.Applied());
+
+  PackageBuilder package = NewPackage();
+  package.header.requiredSpace = c.requiredSpace;
+  package.AddFile("readme.txt", "installed");
+  WritePackage(package);
+  setup_ = StartSetup({"/D", "R:\\Korvane"});
+  auto dialog = Bot().WaitWindow("#32770", kDialogCaption, kBoxTimeout, &setup_);
+  ASSERT_TRUE(dialog);
+  Bot().Press(dialog->hwnd, kIdOk);
+  if (c.megabytes == nullptr) {
+    EXPECT_EQ(setup_.Wait(kRunTimeout), 0);
+    EXPECT_EQ(ReadText(Dir() / "small/Korvane/readme.txt"), "installed");
+    return;
+  }
+  auto box = ExpectMessageBox(setup_, std::string("The drive you chose does not have enough free space. "
+                                                  "Korvane Online Backup requires a minimum of ") +
+                                          c.megabytes + " Megabytes of space to run.");
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->ownerText, kDialogCaption);
+  // The dialog stays open: the user may choose another directory or leave.
+  EXPECT_TRUE(Bot().Dump(dialog->hwnd).has_value());
+  Bot().Press(dialog->hwnd, kIdCancel);
+  EXPECT_EQ(setup_.Wait(kRunTimeout), 0);
+  EXPECT_FALSE(fs::exists(Dir() / "small/Korvane"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drives, WelcomeSpace,
+    ::testing::Values(SpaceCase{"nt351", 3u << 20, "3"},          // root query, whole megabytes
+                      SpaceCase{"nt351", (7u << 19), "3"},        // 3.5 MiB shows 3
+                      SpaceCase{"win10", 5767168u, "5"},          // extended query on the root too
+                      SpaceCase{"nt351", 1u << 20, nullptr},      // room on the root query
+                      SpaceCase{"win10", 1u << 20, nullptr}),     // room on the extended query
+    [](const ::testing::TestParamInfo<SpaceCase>& info) {
+      return std::string(info.param.windowsVersion) + "_" + std::to_string(info.param.requiredSpace);
+    });
 
 TEST_F(Welcome, ChooserRefusesAPathWithoutDriveAndDirectory) {
   auto dialog = StartInteractive();
