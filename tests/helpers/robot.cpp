@@ -322,16 +322,21 @@ void Run(const std::string& line) {
     DWORD_PTR count = 0;
     if (!SendMessageTimeoutA(control, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &count))
       return Error("busy");
+    // Asked in UTF-16: Wine 8 fills the buffer of a cross-process
+    // LB_GETTEXT in UTF-16 even for the ANSI call.
     for (DWORD_PTR i = 0; i < count; ++i) {
       DWORD_PTR length = 0;
-      if (!SendMessageTimeoutA(control, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length) ||
+      if (!SendMessageTimeoutW(control, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length) ||
           length == static_cast<DWORD_PTR>(LB_ERR))
         return Error("busy");
-      std::vector<char> buffer(length + 1, '\0');
+      std::vector<WCHAR> wide(length + 1, 0);
       DWORD_PTR got = 0;
-      if (!SendMessageTimeoutA(control, LB_GETTEXT, i, reinterpret_cast<LPARAM>(buffer.data()),
+      if (!SendMessageTimeoutW(control, LB_GETTEXT, i, reinterpret_cast<LPARAM>(wide.data()),
                                SMTO_ABORTIFHUNG, kSendTimeoutMs, &got))
         return Error("busy");
+      std::vector<char> buffer(2 * wide.size() + 1, '\0');
+      WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, buffer.data(), static_cast<int>(buffer.size()),
+                          nullptr, nullptr);
       std::printf("line %s\n", Quote(std::string(buffer.data())).c_str());
     }
     std::printf("ok\n");

@@ -27,7 +27,7 @@ inline const std::string kRunCommand = "Korvane.exe";
 inline constexpr Milliseconds kBoxTimeout(20000);
 inline constexpr Milliseconds kRunTimeout(60000);
 
-// 2000-01-02 03:04:05 UTC as a FILETIME.
+// 2000-01-02 13:04:05 UTC as a FILETIME.
 inline constexpr std::uint64_t kSampleTime = 125912918450000000ull;
 
 std::string ArchiveErrorBoxText(const std::string& errorText);

@@ -1,0 +1,390 @@
+// The icon table and the trailing block behind it: the icon table is read and
+// kept for the program group; the trailing block's members ("QZ", "CT", "DS")
+// go to the install directory under the account information and CONFIG.DAT
+// rules; every fault of the trailing block stops with its archive error.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "shell_support.hpp"
+
+namespace winetest {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kAccountPresent =
+    "New account information not installed:  account information is already present in ";
+
+class Trailing : public SetupTest {
+protected:
+  void TearDown() override {
+    SetupTest::TearDown();
+    if (cleanShell_) {
+      std::error_code ec;
+      fs::remove_all(ProgramsFolder() / group_, ec);
+      DeleteUninstallKey();
+    }
+  }
+
+  // A package with one main member and a trailing block of `type` (read:
+  // header flag 0x02 clear).
+  PackageBuilder NewTrailingPackage(const std::string& type) const {
+    PackageBuilder package = NewPackage();
+    package.header.flags = 0;
+    package.AddFile("main.txt", "main");
+    package.trailing.emplace();
+    package.trailing->typeTag = type;
+    return package;
+  }
+
+  // For tests that reach the icon step: a group of their own, removed with
+  // the uninstall key afterwards.
+  const std::string& UseShell() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    group_ = std::string("Korvane ") + info->name();
+    cleanShell_ = true;
+    return group_;
+  }
+
+  std::optional<int> Install(const PackageBuilder& package, std::vector<std::string> extra = {}) {
+    WritePackage(package);
+    std::vector<std::string> args = SilentArgs();
+    args.insert(args.begin(), extra.begin(), extra.end());
+    return RunSetup(args);
+  }
+
+  // Runs silently, expects one message box owned by the progress dialog, and
+  // returns the exit code.
+  std::optional<int> InstallExpectingBox(const PackageBuilder& package, const std::string& text,
+                                         bool ownedByProgressDialog) {
+    WritePackage(package);
+    Process setup = StartSetup(SilentArgs());
+    auto box = ExpectMessageBox(setup, text);
+    if (box) {
+      if (ownedByProgressDialog) {
+        EXPECT_EQ(box->ownerText, kDialogCaption);
+      } else {
+        EXPECT_FALSE(box->HasOwner());
+      }
+    }
+    return setup.Wait(kBoxTimeout);
+  }
+
+private:
+  std::string group_;
+  bool cleanShell_ = false;
+};
+
+// ------------------------------------------------------------- icon table
+
+TEST_F(Trailing, IconCountZeroReadsNoIconTable) {
+  const std::string group = UseShell();
+  PackageBuilder package = NewPackage();
+  package.settings.iconGroup = group;
+  package.AddFile("main.txt", "main");
+  package.AddIcon("Korvane Backup", std::nullopt, "main.txt");
+  package.AddUninstall("Korvane Online Backup", "uninst.exe");
+  // The icon entries are in the archive, but the header counts none.
+  package.header = package.FinalHeader();
+  package.header.iconCount = 0;
+  package.computeHeader = false;
+  EXPECT_EQ(Install(package), 0);
+  EXPECT_EQ(ReadText(Installed("main.txt")), "main");
+  EXPECT_FALSE(fs::exists(ProgramsFolder() / group));
+  EXPECT_FALSE(UninstallValues());
+}
+
+TEST_F(Trailing, IconEntryWithoutNameIsReadFailed) {
+  const std::string group = UseShell();
+  PackageBuilder package = NewPackage();
+  package.settings.iconGroup = group;
+  package.AddFile("main.txt", "main");
+  package.AddUninstall("Korvane Online Backup", "uninst.exe");
+  package.icons.push_back(PackageIcon{std::nullopt, std::string("-x"), std::string("main.txt")});
+  EXPECT_EQ(InstallExpectingBox(package, ArchiveErrorBoxText("Read failed"), false), 1);
+  EXPECT_EQ(ReadText(Installed("main.txt")), "main");
+  EXPECT_FALSE(fs::exists(ProgramsFolder() / group));
+  EXPECT_FALSE(UninstallValues()) << "no icon step after an archive error";
+}
+
+TEST_F(Trailing, IconTableEndingAtTheEndOfTheFileHasNoTrailingBlock) {
+  const std::string group = UseShell();
+  PackageBuilder package = NewPackage();
+  package.header.flags = 0;
+  package.settings.iconGroup = group;
+  package.AddFile("main.txt", "main");
+  package.AddUninstall("Korvane Online Backup", "uninst.exe");
+  EXPECT_EQ(Install(package), 0);
+  EXPECT_EQ(ReadText(Installed("main.txt")), "main");
+  auto values = UninstallValues();
+  ASSERT_TRUE(values) << "the icon table was not kept";
+  EXPECT_EQ((*values)["DisplayName"], "Korvane Online Backup");
+}
+
+// ---------------------------------------------------------- trailing block
+
+TEST_F(Trailing, QzMembersAreInstalledWithTheirStoredTimes) {
+  PackageBuilder package = NewTrailingPackage("QZ");
+  package.trailing->configName = "Office";
+  package.AddTrailingFile("a.txt", Bytes("first trailing"), kSampleTime);
+  package.AddTrailingFile("sub\\dir\\b.txt", Bytes("second trailing"), kSampleTime + 36000000000ull);
+  EXPECT_EQ(Install(package), 0);
+  EXPECT_EQ(ReadText(Installed("main.txt")), "main");
+  EXPECT_EQ(ReadText(Installed("a.txt")), "first trailing");
+  EXPECT_EQ(ReadText(Installed("sub/dir/b.txt")), "second trailing");
+  EXPECT_EQ(LastWriteFileTime(Installed("a.txt")), kSampleTime);
+  EXPECT_EQ(LastWriteFileTime(Installed("sub/dir/b.txt")), kSampleTime + 36000000000ull);
+}
+
+class TrailingWithoutTimes : public Trailing, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(TrailingWithoutTimes, MembersKeepTheTimeOfInstallation) {
+  PackageBuilder package = NewTrailingPackage(GetParam());
+  package.AddTrailingFile("a.txt", Bytes("first trailing"));
+  package.AddTrailingFile("sub\\dir\\b.txt", Bytes("second trailing"));
+  const std::uint64_t before = FileTimeFromUnix(std::chrono::duration_cast<std::chrono::seconds>(
+                                                    std::chrono::system_clock::now().time_since_epoch())
+                                                    .count()) -
+                               20000000ull;
+  EXPECT_EQ(Install(package), 0);
+  const std::uint64_t after = FileTimeFromUnix(std::chrono::duration_cast<std::chrono::seconds>(
+                                                   std::chrono::system_clock::now().time_since_epoch())
+                                                   .count()) +
+                              20000000ull;
+  EXPECT_EQ(ReadText(Installed("a.txt")), "first trailing");
+  EXPECT_EQ(ReadText(Installed("sub/dir/b.txt")), "second trailing");
+  for (const char* name : {"a.txt", "sub/dir/b.txt"}) {
+    auto time = LastWriteFileTime(Installed(name));
+    ASSERT_TRUE(time) << name;
+    EXPECT_GE(*time, before) << name;
+    EXPECT_LE(*time, after) << name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, TrailingWithoutTimes, ::testing::Values("CT", "DS"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+TEST_F(Trailing, HeaderFlag02LeavesTheTrailingBlockUnread) {
+  PackageBuilder package = NewTrailingPackage("QZ");
+  package.header.flags = kHeaderFlagNoTrailing;
+  package.AddTrailingFile("a.txt", Bytes("trailing"), kSampleTime);
+  package.tail = Bytes("and whatever follows");
+  EXPECT_EQ(Install(package), 0);
+  EXPECT_EQ(ReadText(Installed("main.txt")), "main");
+  EXPECT_FALSE(fs::exists(Installed("a.txt")));
+}
+
+// "m<i>.txt", built by appending (GCC 12 warns falsely on "m" + to_string).
+std::string NumberedName(int i) {
+  std::string name = "m";
+  name += std::to_string(i);
+  name += ".txt";
+  return name;
+}
+
+TEST_F(Trailing, HundredMembersAreAccepted) {
+  PackageBuilder package = NewTrailingPackage("DS");
+  for (int i = 0; i < 100; ++i) package.AddTrailingFile(NumberedName(i), Bytes(std::to_string(i)));
+  EXPECT_EQ(Install(package), 0);
+  int installed = 0;
+  for (int i = 0; i < 100; ++i)
+    if (ReadText(Installed(NumberedName(i))) == std::to_string(i)) ++installed;
+  EXPECT_EQ(installed, 100);
+}
+
+// ------------------------------------------------ account information rule
+
+TEST_F(Trailing, ExistingAccountFileStopsTheWholeBlock) {
+  PackageBuilder package = NewTrailingPackage("CT");
+  package.settings.iniFile = "Account.ini";
+  package.AddTrailingFile("account.INI", Bytes("new account"));
+  package.AddTrailingFile("other.txt", Bytes("other"));
+  WriteText(Installed("ACCOUNT.INI"), "old account");
+  EXPECT_EQ(InstallExpectingBox(package, kAccountPresent + InstallDir() + "\\account.INI.", true), 0);
+  EXPECT_EQ(ReadText(Installed("ACCOUNT.INI")), "old account");
+  EXPECT_FALSE(fs::exists(Installed("other.txt")));
+  EXPECT_EQ(ReadText(Installed("main.txt")), "main");
+}
+
+TEST_F(Trailing, AccountFileAsSecondMemberIsOverwritten) {
+  PackageBuilder package = NewTrailingPackage("QZ");
+  package.settings.iniFile = "Account.ini";
+  package.AddTrailingFile("other.txt", Bytes("other"), kSampleTime);
+  package.AddTrailingFile("Account.ini", Bytes("new account"), kSampleTime);
+  WriteText(Installed("Account.ini"), "old account");
+  EXPECT_EQ(Install(package), 0);
+  EXPECT_EQ(ReadText(Installed("Account.ini")), "new account");
+  EXPECT_EQ(ReadText(Installed("other.txt")), "other");
+}
+
+TEST_F(Trailing, AccountFileNotYetPresentIsInstalled) {
+  PackageBuilder package = NewTrailingPackage("DS");
+  package.settings.iniFile = "Account.ini";
+  package.AddTrailingFile("Account.ini", Bytes("new account"));
+  package.AddTrailingFile("other.txt", Bytes("other"));
+  EXPECT_EQ(Install(package), 0);
+  EXPECT_EQ(ReadText(Installed("Account.ini")), "new account");
+  EXPECT_EQ(ReadText(Installed("other.txt")), "other");
+}
+
+// ------------------------------------------------------- CONFIG.DAT rules
+
+TEST_F(Trailing, ExistingConfigDatIsKeptAndTheRestInstalled) {
+  PackageBuilder package = NewTrailingPackage("CT");
+  // Also the account information file: a skipped member is not tested for it.
+  package.settings.iniFile = "CONFIG.DAT";
+  package.AddTrailingFile("config.dat", Bytes("new config"));
+  package.AddTrailingFile("other.txt", Bytes("other"));
+  WriteText(Installed("CONFIG.DAT"), "old config");
+  EXPECT_EQ(Install(package), 0);
+  EXPECT_EQ(ReadText(Installed("CONFIG.DAT")), "old config");
+  EXPECT_EQ(ReadText(Installed("other.txt")), "other");
+}
+
+TEST_F(Trailing, MissingConfigDatIsInstalled) {
+  PackageBuilder package = NewTrailingPackage("QZ");
+  package.AddTrailingFile("CONFIG.DAT", Bytes("new config"), kSampleTime);
+  EXPECT_EQ(Install(package), 0);
+  EXPECT_EQ(ReadText(Installed("CONFIG.DAT")), "new config");
+}
+
+TEST_F(Trailing, OptionNNeverInstallsConfigDat) {
+  PackageBuilder package = NewTrailingPackage("DS");
+  package.AddTrailingFile("Config.Dat", Bytes("new config"));
+  package.AddTrailingFile("other.txt", Bytes("other"));
+  EXPECT_EQ(Install(package, {"/N"}), 0);
+  EXPECT_FALSE(fs::exists(Installed("Config.Dat")));
+  EXPECT_EQ(ReadText(Installed("other.txt")), "other");
+}
+
+TEST_F(Trailing, OptionCOOverwritesConfigDat) {
+  PackageBuilder package = NewTrailingPackage("CT");
+  package.AddTrailingFile("CONFIG.DAT", Bytes("new config"));
+  WriteText(Installed("CONFIG.DAT"), "old config");
+  EXPECT_EQ(Install(package, {"/CO"}), 0);
+  EXPECT_EQ(ReadText(Installed("CONFIG.DAT")), "new config");
+}
+
+// ------------------------------------------------------------ path safety
+
+TEST_F(Trailing, NameLeavingTheInstallDirectoryIsRefused) {
+  PackageBuilder package = NewTrailingPackage("CT");
+  package.AddTrailingFile("first.txt", Bytes("first"));
+  package.AddTrailingFile("..\\evil.txt", Bytes("escaped"));
+  package.AddTrailingFile("after.txt", Bytes("after"));
+  EXPECT_EQ(InstallExpectingBox(package,
+                                "Installation failed because file " + InstallDir() +
+                                    "\\..\\evil.txt could not be created.",
+                                true),
+            1);
+  EXPECT_EQ(ReadText(Installed("first.txt")), "first");
+  EXPECT_FALSE(fs::exists(DirFile("evil.txt")));
+  EXPECT_FALSE(fs::exists(Installed("after.txt")));
+}
+
+// ---------------------------------------------------------- archive errors
+
+// Raw trailing blocks for the faults the builder cannot express.
+std::vector<std::uint8_t> CtBlockWithLongSecondMember() {
+  ArchiveWriter w;
+  w.Chars("CT").String("Office").U16(2);
+  w.U32(5).String("first.txt").Chars("first").Chars("F");
+  w.U32(100000).String("bad.txt").Chars("abc");
+  return w.Take();
+}
+
+std::vector<std::uint8_t> QzBlockCutInSecondHeader() {
+  ArchiveWriter w;
+  w.Chars("QZ").String("Office").U16(2);
+  w.EntryHeader(FileEntryHeader{'F', 0, 5, 5, 0, 0}).String("first.txt").Chars("first");
+  w.Chars("F").U8(0).U32(3);
+  return w.Take();
+}
+
+struct TrailingFaultCase {
+  const char* name;
+  const char* errorText;
+  void (*damage)(PackageBuilder&);
+  bool firstInstalled;  // the member before the fault
+  bool faultyInstalled; // the member with the fault itself ("bad.txt")
+};
+
+class TrailingFault : public Trailing, public ::testing::WithParamInterface<TrailingFaultCase> {};
+
+TEST_P(TrailingFault, StopsWithItsArchiveError) {
+  PackageBuilder package = NewTrailingPackage("QZ");
+  package.trailing->configName = "Office";
+  GetParam().damage(package);
+  EXPECT_EQ(InstallExpectingBox(package, ArchiveErrorBoxText(GetParam().errorText), false), 1);
+  EXPECT_EQ(ReadText(Installed("main.txt")), "main");
+  EXPECT_EQ(fs::exists(Installed("first.txt")), GetParam().firstInstalled);
+  if (GetParam().firstInstalled) {
+    EXPECT_EQ(ReadText(Installed("first.txt")), "first");
+  }
+  EXPECT_EQ(fs::exists(Installed("bad.txt")), GetParam().faultyInstalled);
+  EXPECT_FALSE(fs::exists(Installed("after.txt")));
+}
+
+void AddFirst(PackageBuilder& p) { p.AddTrailingFile("first.txt", Bytes("first"), kSampleTime); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Block, TrailingFault,
+    ::testing::Values(
+        TrailingFaultCase{"UnknownTypeTag", "Bad Signature",
+                          [](PackageBuilder& p) {
+                            p.trailing->typeTag = "XY";
+                            AddFirst(p);
+                          },
+                          false, false},
+        TrailingFaultCase{"CountAbove100", "Number of files invalid",
+                          [](PackageBuilder& p) {
+                            AddFirst(p);
+                            p.trailing->countOverride = 101;
+                          },
+                          false, false},
+        TrailingFaultCase{"DataBeyondTheTotal", "Compressed length invalid",
+                          [](PackageBuilder& p) {
+                            p.trailing.reset();
+                            p.tail = CtBlockWithLongSecondMember();
+                          },
+                          true, false},
+        TrailingFaultCase{"EmptyMemberName", "File name missing",
+                          [](PackageBuilder& p) {
+                            AddFirst(p);
+                            p.AddTrailingFile("", Bytes("nameless"), kSampleTime);
+                            p.AddTrailingFile("after.txt", Bytes("after"), kSampleTime);
+                          },
+                          true, false},
+        TrailingFaultCase{"EndMarkerMissing", "End of file marker missing",
+                          [](PackageBuilder& p) {
+                            p.trailing->typeTag = "CT";
+                            AddFirst(p);
+                            p.AddTrailingFile("bad.txt", Bytes("bad")).tag = 'X';
+                            p.AddTrailingFile("after.txt", Bytes("after"));
+                          },
+                          true, true},
+        TrailingFaultCase{"QzEntryWithFlags", "File Header invalid",
+                          [](PackageBuilder& p) {
+                            AddFirst(p);
+                            p.AddTrailingFile("bad.txt", Bytes("bad"), kSampleTime).flags = kMemberCmp;
+                            p.AddTrailingFile("after.txt", Bytes("after"), kSampleTime);
+                          },
+                          true, false},
+        TrailingFaultCase{"QzEntryTagOtherThanF", "File Header invalid",
+                          [](PackageBuilder& p) {
+                            AddFirst(p);
+                            p.AddTrailingFile("bad.txt", Bytes("bad"), kSampleTime).tag = 'G';
+                            p.AddTrailingFile("after.txt", Bytes("after"), kSampleTime);
+                          },
+                          true, false},
+        TrailingFaultCase{"QzEntryHeaderCutShort", "Read failed",
+                          [](PackageBuilder& p) {
+                            p.trailing.reset();
+                            p.tail = QzBlockCutInSecondHeader();
+                          },
+                          true, false}),
+    [](const ::testing::TestParamInfo<TrailingFaultCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace winetest
