@@ -151,14 +151,19 @@ LRESULT CALLBACK DdeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
   }
 }
 
-// Waits for the server's answer, taking only messages of the DDE range. A
-// negative or missing answer, the server's end of the conversation, a quit
-// message or the time limit give 0.
+// Waits for the server's answer, taking only messages of the DDE range (and
+// a quit message, which every retrieval takes). A negative or missing answer,
+// the server's end of the conversation, a quit message or the time limit
+// give 0. Messages outside the range stay queued.
 int WaitForDdeAck(HWND server) {
   const DWORD start = GetTickCount();
   for (;;) {
     MSG message;
     while (PeekMessageA(&message, nullptr, WM_DDE_FIRST, WM_DDE_LAST, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(message.wParam));
+        return 0;
+      }
       TranslateMessage(&message);
       DispatchMessageA(&message);
       if (reinterpret_cast<HWND>(message.wParam) != server) continue;
@@ -166,10 +171,12 @@ int WaitForDdeAck(HWND server) {
       if (message.message == WM_DDE_DATA) return 1;
       if (message.message == WM_DDE_TERMINATE) return 0;
     }
-    if (PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) return 0;
     const DWORD elapsed = GetTickCount() - start;
     if (elapsed >= kDdeAnswerTimeout) return 0;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, kDdeAnswerTimeout - elapsed, QS_POSTMESSAGE);
+    // Wakes for any posted message in the queue, also one that arrived
+    // between the look above and this wait.
+    MsgWaitForMultipleObjectsEx(0, nullptr, kDdeAnswerTimeout - elapsed, QS_POSTMESSAGE,
+                                MWMO_INPUTAVAILABLE);
   }
 }
 
