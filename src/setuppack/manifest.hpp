@@ -104,7 +104,7 @@ Manifest ParseManifest(std::string_view text, const std::filesystem::path& path)
 // KB/MB/GB powers of 1000.
 std::optional<std::uint32_t> ParseByteSize(std::string_view text);
 
-// "2.0.0.0" -> {0x00020000, 0x00000000}. Four parts 0..65535; nullopt otherwise.
+// "2.0.0.0" -> {0x00020000, 0x00000000}. Four numbers of 0..65535 each; nullopt otherwise.
 std::optional<MemberVersion> ParseMemberVersion(std::string_view text);
 
 // The member name as stored: "/" replaced by "\". Returns the reason when it
