@@ -123,18 +123,26 @@ class BitWriter {
 // block is the smallest encoding of that block for the matches found.
 
 struct SearchLevel {
-  unsigned chainDepth;  // candidates examined per position
+  unsigned nearDepth;   // 3-byte chain entries examined for the nearest match
+  unsigned chainDepth;  // 4-byte chain entries examined for longer matches
   unsigned niceLength;  // a match this long is taken at once
 };
 
-constexpr SearchLevel kDefaultLevel{32, 40};
-constexpr SearchLevel kBestLevel{512, kMaxMatch};
+// The 3-byte chain holds one entry per position of the window, so a depth of
+// kMaxWindow walks it whole.
+constexpr SearchLevel kDefaultLevel{16, 32, 40};
+constexpr SearchLevel kBestLevel{kMaxWindow, 512, kMaxMatch};
 
 constexpr unsigned kHashBits = 13;
 constexpr unsigned kHashSize = 1u << kHashBits;
 constexpr unsigned kPairHashBits = 12;
 constexpr unsigned kPairHashSize = 1u << kPairHashBits;
-constexpr unsigned kBlockSize = 4096;  // positions per parse block
+// Positions per parse block. Each block boundary forces the path through one
+// position and cuts the matches that would cross it: with a boundary every
+// 4 KiB that cost about 0.05% on text, with 32 KiB blocks it is negligible.
+// Block offsets must fit the 16-bit path entries.
+constexpr unsigned kBlockSize = 32768;
+static_assert(kBlockSize <= std::numeric_limits<std::uint16_t>::max());
 constexpr std::uint32_t kInfinite = std::numeric_limits<std::uint32_t>::max();
 
 inline std::uint32_t Load32(const std::uint8_t* p) {
@@ -275,9 +283,10 @@ class Encoder {
     const std::uint8_t* here = in_ + pos;
 
     // The nearest match of 3 bytes or more from the 3-byte chain: its head is
-    // nearly always the answer, so only a few collisions are skipped.
+    // nearly always the answer, so only hash collisions are skipped. Without
+    // it no longer match is looked for, so a miss here costs every length.
     candidate = head_[Hash3At(pos)];
-    for (unsigned depth = 4; candidate != 0 && depth > 0; --depth) {
+    for (unsigned depth = level_.nearDepth; candidate != 0 && depth > 0; --depth) {
       std::uint32_t c = candidate - 1;
       std::uint32_t distance = pos - c;
       if (distance > window_) break;

@@ -506,6 +506,86 @@ TEST(ImplodeRules, HighlyRepetitiveDataShrinksToAFewBytesPerLongMatch) {
 }
 
 // ---------------------------------------------------------------------------
+// Compression against the smallest stream the format allows
+
+// The size of the smallest stream for this input, mode and window: a
+// shortest path over every literal and every match the format can express
+// (all lengths at every distance the window allows), priced with the code
+// tables above. Slow (window x input), for small inputs only.
+std::size_t SmallestStreamSize(const std::vector<std::uint8_t>& input, const ImplodeChoice& choice) {
+  using namespace reference;
+  static const std::array<Code, 64> distanceCodes = DistanceCodes();
+  static const std::array<Code, 256> literalCodes = LiteralCodes();
+  const unsigned lowBits = choice.dictionarySize == 1024 ? 4 : choice.dictionarySize == 2048 ? 5 : 6;
+  auto lengthPrice = [](unsigned length) {
+    unsigned c = 15;
+    while (kBase[c] > length - 2) --c;
+    return 1 + kLengthCodes[c].bits + kExtraBits[c];
+  };
+  auto distancePrice = [&](unsigned length, unsigned distance) {
+    const unsigned low = length == 2 ? 2 : lowBits;
+    return distanceCodes[(distance - 1) >> low].bits + low;
+  };
+  const std::size_t n = input.size();
+  std::vector<std::uint64_t> price(n + 1, UINT64_MAX);
+  price[0] = 0;
+  for (std::size_t pos = 0; pos < n; ++pos) {
+    const std::uint8_t byte = input[pos];
+    const unsigned literal = 1 + (choice.literals == LiteralMode::Ascii ? literalCodes[byte].bits : 8);
+    price[pos + 1] = std::min(price[pos + 1], price[pos] + literal);
+    const std::size_t limit = std::min<std::size_t>(518, n - pos);
+    const std::size_t farthest = std::min<std::size_t>(pos, choice.dictionarySize);
+    for (std::size_t distance = 1; distance <= farthest; ++distance) {
+      std::size_t length = 0;
+      while (length < limit && input[pos + length] == input[pos - distance + length]) ++length;
+      for (std::size_t l = 2; l <= length; ++l) {
+        if (l == 2 && distance > 256) continue;
+        const std::uint64_t p = price[pos] + lengthPrice(static_cast<unsigned>(l)) +
+                                distancePrice(static_cast<unsigned>(l), static_cast<unsigned>(distance));
+        price[pos + l] = std::min(price[pos + l], p);
+      }
+    }
+  }
+  const std::uint64_t bits = price[n] + 1 + kLengthCodes[15].bits + 8;  // and the end code
+  return std::max<std::size_t>(5, 2 + (bits + 7) / 8);
+}
+
+struct OptimalityCase {
+  const char* name;
+  std::vector<std::uint8_t> input;
+  ImplodeChoice choice;
+};
+
+std::vector<OptimalityCase> OptimalityCases() {
+  auto mixed = TextBytes(6000, 40);
+  const auto binary = BinaryBytes(6000, 41);
+  mixed.insert(mixed.end(), binary.begin(), binary.end());
+  const auto text = TextBytes(6000, 42);
+  mixed.insert(mixed.end(), text.begin(), text.end());  // repeats the words across the binary part
+  return {{"text, coded", TextBytes(12000, 43), Choice(LiteralMode::Ascii, 4096)},
+          {"text, small window", TextBytes(12000, 44), Choice(LiteralMode::Ascii, 1024)},
+          {"binary, plain", BinaryBytes(12000, 45), Choice(LiteralMode::Binary, 4096)},
+          {"mixed, plain", mixed, Choice(LiteralMode::Binary, 2048)}};
+}
+
+TEST(ImplodeOptimality, BestLevelWritesTheSmallestPossibleStream) {
+  for (const auto& test : OptimalityCases()) {
+    const std::size_t smallest = SmallestStreamSize(test.input, test.choice);
+    const auto stream = ImplodeWith(test.input, test.choice, true);
+    EXPECT_EQ(stream.size(), smallest) << test.name;
+  }
+}
+
+TEST(ImplodeOptimality, DefaultLevelStaysWithinHalfAPercentOfTheSmallestStream) {
+  for (const auto& test : OptimalityCases()) {
+    const std::size_t smallest = SmallestStreamSize(test.input, test.choice);
+    const auto stream = ImplodeWith(test.input, test.choice, false);
+    EXPECT_LE(stream.size(), smallest + smallest / 200) << test.name << ", smallest " << smallest;
+    EXPECT_GE(stream.size(), smallest) << test.name << ": smaller than the smallest possible stream";
+  }
+}
+
+// ---------------------------------------------------------------------------
 // Options and automatic choices
 
 TEST(ImplodeOptionsTest, FixedOptionsAreUsedAsGiven) {
