@@ -10,7 +10,8 @@
 // - whole (DecodeLiteralFast, DecodeMatchFast) when the bit buffer already
 //   holds the longest token and its look-ahead, taken from bytes already in
 //   inputBuffer: no consume can then need input, so fields are dropped
-//   together through combined constant tables.
+//   together through combined constant tables. Runs of literals are decoded
+//   in a loop of their own, and matches are copied 8 bytes at a time.
 // Either way the callbacks see the same calls in the same order: reads happen
 // only inside the field-by-field path, writes only between tokens.
 
@@ -88,43 +89,68 @@ constexpr std::uint16_t kLiteralCodes[256] = {
     0x1C00, 0x0C00, 0x1400, 0x0400, 0x1800, 0x0800, 0x1000, 0x0000,
 };
 
-// The fast path's view of a coded literal: for the 8 bits after the flag
-// bit, the byte and the token's whole length in bits (value | bits << 8) when
-// they begin with a code of at most 8 bits, else 0 (a longer code, which the
-// work-area tables finish).
-struct ShortLiteralTable {
-  std::uint16_t entry[256];
+// The fast path's view of a coded literal: one lookup, chosen by the low 4
+// bits of the code. Every code longer than 8 bits has 4 zero bits at its
+// bottom, so the 9 bits after them, up to bit 12, tell it apart: `zeroLow4`
+// is indexed by those 9 bits for every code whose low 4 bits are zero, and
+// `other`, indexed by the 8 bits after the flag bit, serves the rest. Both
+// give the byte and the token's whole length in bits, flag bit included
+// (value | bits << 8). Both lookups can start as soon as the bits are there.
+struct LiteralTables {
+  std::uint16_t other[256];
+  std::uint16_t zeroLow4[512];
 };
 
-constexpr ShortLiteralTable MakeShortLiteralTable() {
-  ShortLiteralTable table{};
+constexpr LiteralTables MakeLiteralTables() {
+  LiteralTables tables{};
   for (unsigned s = 0; s < 256; ++s) {
     const unsigned bits = kLiteralBits[s];
-    if (bits > 8) continue;
-    for (unsigned k = kLiteralCodes[s]; k < 256; k += 1u << bits) {
-      table.entry[k] = static_cast<std::uint16_t>(s | (1 + bits) << 8);
+    const unsigned code = kLiteralCodes[s];
+    const auto entry = static_cast<std::uint16_t>(s | (1 + bits) << 8);
+    if ((code & 0x0F) == 0) {
+      for (unsigned k = code >> 4; k < 512; k += 1u << (bits - 4)) tables.zeroLow4[k] = entry;
+    } else {
+      for (unsigned k = code; k < 256; k += 1u << bits) tables.other[k] = entry;
     }
   }
-  return table;
+  return tables;
 }
 
-constexpr ShortLiteralTable kShortLiterals = MakeShortLiteralTable();
+constexpr LiteralTables kLiteralTables = MakeLiteralTables();
 
-// The fast path's view of a match: for the 8 bits after the flag bit, the
-// length code's base, its bit length and its extra-bit count (base | bits << 9
-// | extra << 12); and for the 8 bits at a distance, the prefix and its bit
-// length (prefix | bits << 8).
+// Every index of either table that a bit sequence can select holds a code.
+constexpr bool LiteralTablesAreComplete() {
+  for (unsigned k = 0; k < 256; ++k) {
+    if ((k & 0x0F) != 0 && kLiteralTables.other[k] == 0) return false;
+  }
+  for (unsigned k = 0; k < 512; ++k) {
+    if (kLiteralTables.zeroLow4[k] == 0) return false;
+  }
+  for (unsigned s = 0; s < 256; ++s) {
+    if (kLiteralBits[s] > 8 && (kLiteralCodes[s] & 0x0F) != 0) return false;
+  }
+  return true;
+}
+static_assert(LiteralTablesAreComplete(), "the coded-literal tables cover every bit sequence");
+
+// The fast path's view of a match. `length`, for the 8 bits after the flag
+// bit: the length code's base (bits 0-8), where its extra bits start counted
+// from the flag bit (bits 9-12), the bits that flag, code and extra bits take
+// (bits 13-17) and the mask of the extra bits (bits 18-25). `distance`, for
+// the 8 bits at a distance: the prefix and its bit length (prefix | bits << 8).
 struct MatchTables {
-  std::uint16_t length[256];
+  std::uint32_t length[256];
   std::uint16_t distance[256];
 };
 
 constexpr MatchTables MakeMatchTables() {
   MatchTables tables{};
   for (unsigned c = 0; c < 16; ++c) {
+    const unsigned extraStart = 1 + kLengthBits[c];
+    const unsigned extraMask = (1u << kLengthExtraBits[c]) - 1;
     for (unsigned k = kLengthCodes[c]; k < 256; k += 1u << kLengthBits[c]) {
-      tables.length[k] = static_cast<std::uint16_t>(kLengthBase[c] | kLengthBits[c] << 9 |
-                                                    kLengthExtraBits[c] << 12);
+      tables.length[k] = kLengthBase[c] | extraStart << 9 |
+                         (extraStart + kLengthExtraBits[c]) << 13 | extraMask << 18;
     }
   }
   for (unsigned p = 0; p < 64; ++p) {
@@ -239,7 +265,9 @@ struct BitReader {
 
   // Makes at least `needed` bits (at most 64 - 8) valid, reading when
   // inputBuffer is used up. False when the read callback delivered nothing.
-  bool Fill(unsigned needed) {
+  // Kept out of line: it runs near the end of each input block only, and
+  // each consume of the field-by-field path would otherwise carry a copy.
+  [[gnu::noinline]] bool Fill(unsigned needed) {
     while (count < needed) {
       if (position == end) {
         unsigned size = kExplodeInputSize;
@@ -276,25 +304,24 @@ struct BitReader {
 // Finishes a coded literal whose flag bit has been consumed: one lookup on
 // the next 8 bits, and for codes longer than 8 bits a second one after
 // dropping 4, 6 or 8 of them. Returns the byte, or kErrorToken.
-template <bool kChecked>
 inline unsigned DecodeCodedLiteral(BitReader& in, const ExplodeWork* w) {
   unsigned value;
   if (in.Peek8() != 0) {
     value = w->literalDecode[in.Peek8()];
     if (value == 0xFF) {
       if ((in.bits & 0x3F) != 0) {
-        if (!in.Consume<kChecked>(4)) return kErrorToken;
+        if (!in.Consume<true>(4)) return kErrorToken;
         value = w->literalDecodeAfter4[in.Peek8()];
       } else {
-        if (!in.Consume<kChecked>(6)) return kErrorToken;
+        if (!in.Consume<true>(6)) return kErrorToken;
         value = w->literalDecodeAfter6[in.Peek8() & 0x7F];
       }
     }
   } else {
-    if (!in.Consume<kChecked>(8)) return kErrorToken;
+    if (!in.Consume<true>(8)) return kErrorToken;
     value = w->literalDecodeAfter8[in.Peek8()];
   }
-  if (!in.Consume<kChecked>(w->literalBits[value])) return kErrorToken;
+  if (!in.Consume<true>(w->literalBits[value])) return kErrorToken;
   return value;
 }
 
@@ -337,70 +364,176 @@ unsigned DecodeToken(BitReader& in, const ExplodeWork* w, unsigned* distance) {
     if (!in.Consume<true>(8)) return kErrorToken;
     return value;
   }
-  return DecodeCodedLiteral<true>(in, w);
+  return DecodeCodedLiteral(in, w);
 }
 
-// The same for a bit buffer that already holds a whole token and its
-// look-ahead (kTokenBitsWithLookAhead bits), so that no consume can need
-// input: whole fields are dropped at once, through the combined tables.
-// Literals are the caller's (DecodeLiteralFast), so that the literal-or-match
-// decision is taken once.
-inline unsigned DecodeMatchFast(BitReader& in, const ExplodeWork* w, unsigned* distance) {
+// The same for a match when the bit buffer already holds a whole token and
+// its look-ahead (kTokenBitsWithLookAhead bits), so that no consume can need
+// input: whole fields are dropped at once, through the combined tables. The
+// flag bit is known to be 1.
+inline unsigned DecodeMatchFast(BitReader& in, unsigned dictionaryBits, unsigned* distance) {
   const unsigned low = static_cast<unsigned>(in.bits);
   const unsigned entry = kMatchTables.length[(low >> 1) & 0xFF];
-  const unsigned codeBits = (entry >> 9) & 7;
-  const unsigned extra = entry >> 12;
-  const unsigned length = (entry & 0x1FF) + ((low >> (1 + codeBits)) & ((1u << extra) - 1));
-  in.Consume<false>(1 + codeBits + extra);
+  const unsigned length = (entry & 0x1FF) + ((low >> ((entry >> 9) & 0x0F)) & (entry >> 18));
+  in.Consume<false>((entry >> 13) & 0x1F);
   const unsigned token = kMatchToken + length;
   if (token >= kEndToken) return kEndToken;
 
   const unsigned prefixEntry = kMatchTables.distance[in.Peek8()];
   in.Consume<false>(prefixEntry >> 8);
-  const unsigned lowBits = length == 0 ? 2 : w->dictionaryBits;
+  const unsigned lowBits = length == 0 ? 2 : dictionaryBits;
   *distance = (((prefixEntry & 0x3F) << lowBits) |
                (static_cast<unsigned>(in.bits) & ((1u << lowBits) - 1))) + 1;
   in.Consume<false>(lowBits);
   return token;
 }
 
-inline unsigned DecodeLiteralFast(BitReader& in, const ExplodeWork* w) {
+// The most bits a literal token takes (flag 1, code 13 in coded mode, 8 in
+// plain mode) plus the 8 bits of look-ahead.
+template <bool kCoded>
+constexpr unsigned kLiteralBitsWithLookAhead = 1 + (kCoded ? 13 : 8) + 8;
+
+// A literal token, flag bit (known to be 0) included, when the bit buffer
+// holds kLiteralBitsWithLookAhead bits.
+template <bool kCoded>
+inline unsigned DecodeLiteralFast(BitReader& in) {
   const unsigned low = static_cast<unsigned>(in.bits);
-  if (w->literalMode == 0) {
+  if (!kCoded) {
     in.Consume<false>(9);
     return (low >> 1) & 0xFF;
   }
-  if (const unsigned entry = kShortLiterals.entry[(low >> 1) & 0xFF]; entry != 0) {
-    in.Consume<false>(entry >> 8);
-    return entry & 0xFF;
-  }
-  in.Consume<false>(1);
-  return DecodeCodedLiteral<false>(in, w);
+  const unsigned other = kLiteralTables.other[(low >> 1) & 0xFF];
+  const unsigned zeroLow4 = kLiteralTables.zeroLow4[(low >> 5) & 0x1FF];
+  // zeroLow4 when the code's low 4 bits are zero, else other: a choice the
+  // compiler can make without a branch, which would be hard to predict.
+  const unsigned entry = (low & 0x1E) == 0 ? zeroLow4 : other;
+  in.Consume<false>(entry >> 8);
+  return entry & 0xFF;
+}
+
+inline void Copy8(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 8); }
+
+inline void StoreLe64(std::uint8_t* p, std::uint64_t v) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = __builtin_bswap64(v);
+#endif
+  std::memcpy(p, &v, sizeof v);
 }
 
 // Copies `length` bytes from `distance` bytes back to window[position], byte
-// after byte in ascending order as far as anyone can tell: a distance below 8
-// is copied one byte at a time (or as a run for distance 1), a longer one in
-// 8-byte steps, each of which reads only bytes already final. The 8-byte steps
-// may write up to 7 bytes past the match, above the output position, where
-// nothing is read before it is written again; they are used only where those
-// bytes lie inside the window.
+// after byte in ascending order as far as anyone can tell, in steps of 8
+// bytes that may write up to 7 bytes past the match, above the output
+// position, where nothing is read before it is written again. A match
+// begins below kFlushPosition, so two steps always fit; further ones only
+// where the window has 7 bytes to spare past the match, else the rest goes
+// byte by byte.
+// - Distance 8 or more: each step reads only bytes already final.
+// - Distance below 8: the last `distance` bytes repeat. They are spread over
+//   8 bytes in a register, which is stored every `distance` * n bytes (the
+//   largest such step up to 8), so that no step reads what another wrote.
 inline void CopyMatch(std::uint8_t* window, unsigned position, unsigned distance,
                       unsigned length) {
+  static_assert(kFlushPosition + 16 <= kExplodeWindowSize, "two steps fit past any match start");
   std::uint8_t* to = window + position;
   const std::uint8_t* from = to - distance;
-  if (distance >= 8 && position + length + 7 <= kExplodeWindowSize) {
-    std::uint8_t* const stop = to + length;
+  std::uint8_t* const stop = to + length;
+  const bool stepsFit = position + length + 7 <= kExplodeWindowSize;
+  if (distance < 8) {
+    if (!stepsFit) {
+      while (to < stop) *to++ = *from++;
+      return;
+    }
+    // The last `distance` bytes, from the 8 bytes before `to` (all of them
+    // history or output already), spread over the whole register.
+    std::uint64_t pattern = LoadLe64(to - 8) >> (64 - 8 * distance);
+    for (unsigned n = distance; n < 8; n *= 2) pattern |= pattern << (8 * n);
+    const unsigned step = 8 - 8 % distance;
     do {
-      std::memcpy(to, from, 8);
+      StoreLe64(to, pattern);
+      to += step;
+    } while (to < stop);
+    return;
+  }
+  Copy8(to, from);
+  Copy8(to + 8, from + 8);
+  if (to + 16 >= stop) return;
+  to += 16;
+  from += 16;
+  if (stepsFit) {
+    do {
+      Copy8(to, from);
       to += 8;
       from += 8;
     } while (to < stop);
-  } else if (distance == 1) {
-    std::memset(to, *from, length);
   } else {
-    for (unsigned i = 0; i < length; ++i) to[i] = from[i];
+    while (to < stop) *to++ = *from++;
   }
+}
+
+// The main loop: decodes tokens into the window and writes full blocks until
+// the end code or the end of input. Returns kEndToken or kErrorToken and
+// leaves the output position in *outputPosition.
+template <bool kCoded>
+unsigned DecodeTokens(BitReader& reader, ExplodeWork* w, unsigned* outputPosition) {
+  std::uint8_t* const window = w->window;
+  const unsigned dictionaryBits = w->dictionaryBits;
+  unsigned position = *outputPosition;
+  unsigned token;
+  // A copy whose address never leaves this function, so that the bit buffer
+  // can stay in registers; `reader` is brought up to date around the
+  // field-by-field path.
+  BitReader in = reader;
+  for (;;) {
+    if (in.count < kTokenBitsWithLookAhead && in.CanRefillWide()) in.RefillWide();
+    if (in.count < kTokenBitsWithLookAhead) {
+      unsigned distance = 0;
+      reader = in;
+      token = DecodeToken(reader, w, &distance);
+      in = reader;
+      if (token < kMatchToken) {
+        window[position++] = static_cast<std::uint8_t>(token);
+      } else if (token < kEndToken) {
+        // Rare here (near the end of each input block): byte by byte.
+        const unsigned length = token - kMatchToken + 2;
+        for (unsigned i = 0; i < length; ++i, ++position) {
+          window[position] = window[position - distance];
+        }
+      } else {
+        break;
+      }
+    } else if ((in.bits & 1) == 0) {
+      // A run of literals, refilled as it goes: before every coded literal,
+      // whose table lookup leaves time for it, and before a plain literal
+      // only when the bits run short.
+      do {
+        window[position++] = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded>(in));
+        if (kCoded && in.CanRefillWide()) {
+          in.RefillWide();
+        } else if (in.count < kLiteralBitsWithLookAhead<kCoded>) {
+          if (!in.CanRefillWide()) break;
+          in.RefillWide();
+        }
+      } while ((in.bits & 1) == 0 && position < kFlushPosition);
+    } else {
+      unsigned distance = 0;
+      token = DecodeMatchFast(in, dictionaryBits, &distance);
+      if (token >= kEndToken) break;
+      const unsigned length = token - kMatchToken + 2;
+      CopyMatch(window, position, distance, length);
+      position += length;
+    }
+    if (position >= kFlushPosition) {
+      unsigned blockSize = kExplodeBlockSize;
+      w->writeCallback(reinterpret_cast<char*>(window + kExplodeBlockSize), &blockSize,
+                       w->userParameter);
+      // The block just written stays below kExplodeBlockSize as history.
+      std::memmove(window, window + kExplodeBlockSize, position - kExplodeBlockSize);
+      position -= kExplodeBlockSize;
+    }
+  }
+  reader = in;
+  *outputPosition = position;
+  return token;
 }
 
 }  // namespace
@@ -440,41 +573,15 @@ std::uint32_t explode(ExplodeReadCallback readCallback, ExplodeWriteCallback wri
   std::memset(w->window, 0, kExplodeBlockSize);
 
   BitReader in{w, w->bitBuffer, 8, w->inputPosition, w->inputCount};
-  std::uint8_t* const window = w->window;
   unsigned position = kExplodeBlockSize;
-  unsigned token;
-  for (;;) {
-    if (in.count < kTokenBitsWithLookAhead && in.CanRefillWide()) in.RefillWide();
-    const bool wholeTokenHeld = in.count >= kTokenBitsWithLookAhead;
-    if (wholeTokenHeld && (in.bits & 1) == 0) {
-      window[position++] = static_cast<std::uint8_t>(DecodeLiteralFast(in, w));
-    } else {
-      unsigned distance = 0;
-      token = wholeTokenHeld ? DecodeMatchFast(in, w, &distance) : DecodeToken(in, w, &distance);
-      if (token < kMatchToken) {
-        window[position++] = static_cast<std::uint8_t>(token);
-      } else if (token < kEndToken) {
-        const unsigned length = token - kMatchToken + 2;
-        CopyMatch(window, position, distance, length);
-        position += length;
-      } else {
-        break;
-      }
-    }
-    if (position >= kFlushPosition) {
-      unsigned blockSize = kExplodeBlockSize;
-      writeCallback(reinterpret_cast<char*>(window + kExplodeBlockSize), &blockSize, userParameter);
-      // The block just written stays below kExplodeBlockSize as history.
-      std::memmove(window, window + kExplodeBlockSize, position - kExplodeBlockSize);
-      position -= kExplodeBlockSize;
-    }
-  }
+  const unsigned token = w->literalMode != 0 ? DecodeTokens<true>(in, w, &position)
+                                             : DecodeTokens<false>(in, w, &position);
 
   w->outputPosition = position;
   w->bitBuffer = static_cast<std::uint32_t>(in.bits);
   w->inputPosition = in.position;
   w->inputCount = in.end;
   unsigned finalSize = position - kExplodeBlockSize;
-  writeCallback(reinterpret_cast<char*>(window + kExplodeBlockSize), &finalSize, userParameter);
+  writeCallback(reinterpret_cast<char*>(w->window + kExplodeBlockSize), &finalSize, userParameter);
   return token == kEndToken ? kExplodeOk : kExplodeTruncated;
 }

@@ -38,7 +38,8 @@ class StreamWriter {
   // Zero bits up to the next byte boundary, then `count` zero bytes.
   StreamWriter& ZeroBytes(unsigned count) {
     while (bitCount_ % 8 != 0) Bits(0, 1);
-    return Bits(0, 8 * count);
+    for (unsigned i = 0; i < count; ++i) Bits(0, 8);
+    return *this;
   }
   const std::vector<std::uint8_t>& bytes() const { return bytes_; }
 
@@ -120,6 +121,45 @@ std::vector<std::uint8_t> PlainLiterals(std::size_t count, bool spareByte = true
   w.EndCode();
   if (spareByte) w.ZeroBytes(1);
   return w.bytes();
+}
+
+// The length codes of the format: bit length, code value, extra bits, base.
+struct LengthCode {
+  unsigned bits, code, extra, base;
+};
+constexpr LengthCode kLengthCodeTable[16] = {
+    {3, 0x05, 0, 0},  {2, 0x03, 0, 1},  {3, 0x01, 0, 2},  {3, 0x06, 0, 3},
+    {4, 0x0A, 0, 4},  {4, 0x02, 0, 5},  {4, 0x0C, 0, 6},  {5, 0x14, 0, 7},
+    {5, 0x04, 1, 8},  {5, 0x18, 2, 10}, {5, 0x08, 3, 14}, {6, 0x30, 4, 22},
+    {6, 0x10, 5, 38}, {6, 0x20, 6, 70}, {7, 0x40, 7, 134}, {7, 0x00, 8, 262}};
+
+// Writes a match of `length` (3 to 518) at `distance` with 6 low distance
+// bits, for distance prefixes 0, 1 and 63 (distances 1-128 and 4033-4096).
+void WriteMatch(StreamWriter& w, unsigned length, unsigned distance) {
+  unsigned c = 15;
+  while (kLengthCodeTable[c].base + 2 > length) --c;
+  const LengthCode& code = kLengthCodeTable[c];
+  w.Bits(1, 1).Bits(code.code, code.bits).Bits(length - 2 - code.base, code.extra);
+  const unsigned prefix = (distance - 1) >> 6;
+  if (prefix == 0) {
+    w.Bits(0x03, 2);
+  } else if (prefix == 1) {
+    w.Bits(0x0D, 4);
+  } else {
+    ASSERT_EQ(prefix, 63u);
+    w.Bits(0x00, 8);
+  }
+  w.Bits((distance - 1) & 0x3F, 6);
+}
+
+// The output of `literals` followed by a match, copied byte after byte from
+// a history of zeros.
+std::vector<std::uint8_t> ExpectedAfterMatch(const std::vector<std::uint8_t>& literals,
+                                             unsigned length, unsigned distance) {
+  std::vector<std::uint8_t> all(4096, 0);
+  all.insert(all.end(), literals.begin(), literals.end());
+  for (unsigned i = 0; i < length; ++i) all.push_back(all[all.size() - distance]);
+  return std::vector<std::uint8_t>(all.begin() + 4096, all.end());
 }
 
 // ---- Known answers
@@ -343,6 +383,49 @@ TEST(ExplodeMatch, OverlappingCopyRepeatsAShortPattern) {
   EXPECT_EQ(d.output, std::vector<std::uint8_t>(expected.begin(), expected.end()));
 }
 
+TEST(ExplodeMatch, EveryShortDistanceRepeatsItsLastBytesWhateverTheLength) {
+  const std::string text = "abcdefghijklmnopqrst";
+  const std::vector<std::uint8_t> literals(text.begin(), text.end());
+  for (unsigned distance = 1; distance <= 17; ++distance) {
+    for (unsigned length : {3u, 4u, 7u, 8u, 9u, 10u, 15u, 16u, 17u, 18u, 24u, 40u, 100u, 518u}) {
+      StreamWriter w(0, 6);
+      for (std::uint8_t c : literals) w.Literal(c);
+      WriteMatch(w, length, distance);
+      w.Literal('!');
+      // Spare bytes after the end code let whole reads decode every token
+      // from a full bit buffer; reads of 1 byte decode them field by field.
+      const std::vector<std::uint8_t> stream = w.EndCode().ZeroBytes(16).bytes();
+      std::vector<std::uint8_t> expected = ExpectedAfterMatch(literals, length, distance);
+      expected.push_back('!');
+      for (unsigned chunk : {kExplodeInputSize, 1u}) {
+        const Decoded d = Explode(stream, chunk);
+        EXPECT_EQ(d.result, kExplodeOk);
+        EXPECT_EQ(d.output, expected) << "distance " << distance << ", length " << length
+                                      << ", reads of " << chunk;
+      }
+    }
+  }
+}
+
+TEST(ExplodeMatch, LongMatchesStartingJustBelowTheBlockEndAreCopiedWhole) {
+  for (unsigned lead : {4080u, 4090u, 4095u}) {
+    std::vector<std::uint8_t> literals;
+    for (unsigned i = 0; i < lead; ++i) literals.push_back(static_cast<std::uint8_t>(i % 251));
+    for (unsigned distance : {1u, 3u, 8u, 13u, 100u, 4095u}) {
+      StreamWriter w(0, 6);
+      for (std::uint8_t c : literals) w.Literal(c);
+      WriteMatch(w, 518, distance);
+      w.Literal('!');
+      std::vector<std::uint8_t> expected = ExpectedAfterMatch(literals, 518, distance);
+      expected.push_back('!');
+      const Decoded d = Explode(w.EndCode().ZeroBytes(16).bytes());
+      EXPECT_EQ(d.result, kExplodeOk);
+      EXPECT_EQ(d.output, expected) << lead << " literals, distance " << distance;
+      EXPECT_EQ(d.writeSizes, (std::vector<unsigned>{4096, lead + 518 + 1 - 4096}));
+    }
+  }
+}
+
 TEST(ExplodeMatch, HistoryBeforeTheFirstByteReadsAsZeros) {
   StreamWriter w(0, 6);
   w.Literal('A');
@@ -372,12 +455,35 @@ TEST_P(ExplodeCodedLiteral, DecodesItsCodeFromTheTable) {
   EXPECT_EQ(d.output, Bytes({c.value, 0x20}));
 }
 
+TEST_P(ExplodeCodedLiteral, DecodesItsCodeInALongRunOfLiterals) {
+  const CodedLiteralCase c = GetParam();
+  StreamWriter w(1, 6);
+  std::vector<std::uint8_t> expected;
+  for (int i = 0; i < 40; ++i) {
+    w.CodedLiteral(c.code, c.bits);
+    expected.push_back(c.value);
+    if (i % 3 == 0) {
+      w.CodedLiteral(0x0F, 4);
+      expected.push_back(0x20);
+    }
+  }
+  const std::vector<std::uint8_t> stream = w.EndCode().ZeroBytes(16).bytes();
+  for (unsigned chunk : {kExplodeInputSize, 7u, 1u}) {
+    const Decoded d = Explode(stream, chunk);
+    EXPECT_EQ(d.result, kExplodeOk);
+    EXPECT_EQ(d.output, expected) << "reads of " << chunk;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Table, ExplodeCodedLiteral,
     ::testing::Values(CodedLiteralCase{0x20, 0x000F, 4},    // shortest code
                       CodedLiteralCase{0x65, 0x001B, 5},    // 'e'
                       CodedLiteralCase{0x0A, 0x0062, 7},    // line feed
                       CodedLiteralCase{0x09, 0x00B8, 8},    // longest code found in one lookup
+                      CodedLiteralCase{0x78, 0x00F0, 8},    // 'x': low 4 bits zero, yet short
+                      CodedLiteralCase{0x79, 0x0070, 8},    // 'y': low 4 bits zero, yet short
+                      CodedLiteralCase{0x7A, 0x0290, 10},   // 'z'
                       CodedLiteralCase{0x2B, 0x01B0, 9},    // '+': low 6 bits set, 4 dropped
                       CodedLiteralCase{0x00, 0x0490, 11},   // low 6 bits set, 4 dropped
                       CodedLiteralCase{0x01, 0x0FE0, 12},   // low 6 bits set, 4 dropped
