@@ -3,6 +3,7 @@
 // the format (distances inside the window and the data, length-2 matches at
 // most 256 back, an end code at the end), and the raw stream commands report
 // damaged streams without leaving output behind.
+#include "setuppack/extract.hpp"
 #include "setuppack/implode.hpp"
 
 #include <gtest/gtest.h>
@@ -215,33 +216,11 @@ struct Decoded {
   std::vector<std::uint8_t> output;
 };
 
-struct MemoryStreams {
-  std::span<const std::uint8_t> input;
-  std::size_t position = 0;
-  std::vector<std::uint8_t> output;
-};
-
-unsigned int ReadFromMemory(char* buffer, unsigned int* size, void* userParameter) {
-  auto* streams = static_cast<MemoryStreams*>(userParameter);
-  std::size_t n = std::min<std::size_t>(*size, streams->input.size() - streams->position);
-  std::memcpy(buffer, streams->input.data() + streams->position, n);
-  streams->position += n;
-  return static_cast<unsigned int>(n);
-}
-
-void WriteToMemory(char* buffer, unsigned int* size, void* userParameter) {
-  auto* streams = static_cast<MemoryStreams*>(userParameter);
-  streams->output.insert(streams->output.end(), buffer, buffer + *size);
-}
-
-// Decodes with the setup program's decoder.
+// Decodes with the setup program's decoder, through the packager's
+// memory-to-memory wrapper.
 Decoded Explode(std::span<const std::uint8_t> stream) {
-  MemoryStreams streams;
-  streams.input = stream;
-  auto work = std::make_unique<ExplodeWork>();
   Decoded decoded;
-  decoded.result = explode(ReadFromMemory, WriteToMemory, work.get(), &streams);
-  decoded.output = std::move(streams.output);
+  ExplodeBytes(stream, decoded.output, decoded.result);
   return decoded;
 }
 
