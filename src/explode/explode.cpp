@@ -10,10 +10,13 @@
 //   used up, exactly as a byte-at-a-time decoder does; this path also decides
 //   where the input ends (result 4, or the end code in the very last bits);
 // - whole (DecodeLiteralFast, DecodeMatchFast) when the bit buffer already
-//   holds the longest token and its look-ahead, taken from bytes already in
+//   holds the token and its look-ahead, taken from bytes already in
 //   inputBuffer: no consume can then need input, so fields are dropped
-//   together through combined constant tables. Runs of literals are decoded
-//   in a loop of their own, and matches are copied 8 bytes at a time.
+//   together through combined constant tables. While inputBuffer holds 8
+//   more bytes, each token takes them in as it drops bits, without a test,
+//   and leaves enough bits for the next token (kFastBits). Runs of literals
+//   are decoded in a loop of their own, and matches are copied 8 bytes at a
+//   time.
 // Either way the callbacks see the same calls in the same order: reads happen
 // only inside the field-by-field path, writes only between tokens.
 
@@ -37,7 +40,7 @@ constexpr LiteralTables MakeLiteralTables() {
   for (unsigned s = 0; s < 256; ++s) {
     const unsigned bits = kLiteralBits[s];
     const unsigned code = kLiteralCodes[s];
-    const auto entry = static_cast<std::uint16_t>(s | (1 + bits) << 8);
+    const auto entry = static_cast<std::uint16_t>((1 + bits) | s << 8);
     if ((code & 0x0F) == 0) {
       for (unsigned k = code >> 4; k < 512; k += 1u << (bits - 4)) tables.zeroLow4[k] = entry;
     } else {
@@ -64,11 +67,13 @@ constexpr bool LiteralTablesAreComplete() {
 }
 static_assert(LiteralTablesAreComplete(), "the coded-literal tables cover every bit sequence");
 
-// The fast path's view of a match. `length`, for the 8 bits after the flag
-// bit: the length code's base (bits 0-8), where its extra bits start counted
-// from the flag bit (bits 9-12), the bits that flag, code and extra bits take
-// (bits 13-17) and the mask of the extra bits (bits 18-25). `distance`, for
-// the 8 bits at a distance: the prefix and its bit length (prefix | bits << 8).
+// The fast path's view of a match. `length`, indexed by the flag bit (1) and
+// the 7 bits after it: the bits that flag, length code and extra bits take
+// (bits 0-5, first so that a shift can use the entry as it is), where the
+// extra bits start counted from the flag bit (bits 6-9), the length code's
+// base (bits 10-18) and the mask of the extra bits (bits 19-26); entries of
+// even index are unused. `distance`, for the 8 bits at a distance: the bit
+// length of the prefix code (bits 0-5) and the prefix (bits 6-11).
 struct MatchTables {
   std::uint32_t length[256];
   std::uint16_t distance[256];
@@ -79,14 +84,14 @@ constexpr MatchTables MakeMatchTables() {
   for (unsigned c = 0; c < 16; ++c) {
     const unsigned extraStart = 1 + kLengthBits[c];
     const unsigned extraMask = (1u << kLengthExtraBits[c]) - 1;
-    for (unsigned k = kLengthCodes[c]; k < 256; k += 1u << kLengthBits[c]) {
-      tables.length[k] = kLengthBase[c] | extraStart << 9 |
-                         (extraStart + kLengthExtraBits[c]) << 13 | extraMask << 18;
+    for (unsigned k = kLengthCodes[c] << 1 | 1; k < 256; k += 2u << kLengthBits[c]) {
+      tables.length[k] = (extraStart + kLengthExtraBits[c]) | extraStart << 6 |
+                         kLengthBase[c] << 10 | extraMask << 19;
     }
   }
   for (unsigned p = 0; p < 64; ++p) {
     for (unsigned k = kDistanceCodes[p]; k < 256; k += 1u << kDistanceBits[p]) {
-      tables.distance[k] = static_cast<std::uint16_t>(p | kDistanceBits[p] << 8);
+      tables.distance[k] = static_cast<std::uint16_t>(kDistanceBits[p] | p << 6);
     }
   }
   return tables;
@@ -106,6 +111,14 @@ constexpr unsigned kFlushPosition = 2 * kExplodeBlockSize;
 // The most bits one token takes (flag 1, length code 7, extra 8, distance
 // prefix 8, low distance bits 6) plus the 8 bits of look-ahead.
 constexpr unsigned kTokenBitsWithLookAhead = 1 + 7 + 8 + 8 + 6 + 8;
+// What the refilling fast path keeps between tokens: enough for a coded
+// literal (1 + 13) or a match's flag, length code and extra bits (1 + 7 + 8)
+// with their look-ahead; a match refills before its distance.
+constexpr unsigned kFastBits = 1 + 7 + 8 + 8;
+// A refill leaves at least 56 bits. What it leaves after two coded literals,
+// three plain ones, or a match's length code, extra bits and distance:
+static_assert(56 - 2 * 14 >= kFastBits && 56 - 3 * 9 >= kFastBits && 56 - 16 - 14 >= kFastBits,
+              "the fast path keeps kFastBits between tokens");
 
 // Stores `value` at every index of `table` (of `size` entries) whose low
 // `bits` bits equal `code`.
@@ -220,6 +233,16 @@ struct BitReader {
     return true;
   }
 
+  // Drops n bits that the caller has already looked at, and takes in whole
+  // bytes of inputBuffer at the same time, so that at least 56 - n bits stay
+  // valid; needs CanRefillWide() and n + 8 valid bits. The new bytes go in
+  // above the valid bits, so the lookups that gave n need not wait for them.
+  void ConsumeRefilled(unsigned n) {
+    bits = (bits | LoadLe64(work->inputBuffer + position) << count) >> n;
+    position += (63 - count) >> 3;
+    count = (count | 56) - n;
+  }
+
   // Drops n bits. Checked (n from 1 to 8): keeps 8 bits of look-ahead,
   // reading if it must, and fails when the input cannot supply them.
   // Unchecked: the caller made sure that n bits and the look-ahead are held.
@@ -301,45 +324,65 @@ unsigned DecodeToken(BitReader& in, const ExplodeWork* w, unsigned* distance) {
 // The same for a match when the bit buffer already holds a whole token and
 // its look-ahead (kTokenBitsWithLookAhead bits), so that no consume can need
 // input: whole fields are dropped at once, through the combined tables. The
-// flag bit is known to be 1.
+// flag bit is known to be 1. With kRefill (needs CanRefillWide()) it needs
+// only kFastBits: bytes of inputBuffer are taken in as the length's bits are
+// dropped, which leaves at least kFastBits bits after the distance.
+template <bool kRefill>
 inline unsigned DecodeMatchFast(BitReader& in, unsigned dictionaryBits, unsigned* distance) {
   const unsigned low = static_cast<unsigned>(in.bits);
-  const unsigned entry = kMatchTables.length[(low >> 1) & 0xFF];
-  const unsigned length = (entry & 0x1FF) + ((low >> ((entry >> 9) & 0x0F)) & (entry >> 18));
-  in.Consume<false>((entry >> 13) & 0x1F);
+  const unsigned entry = kMatchTables.length[low & 0xFF];
+  const unsigned length = ((entry >> 10) & 0x1FF) + ((low >> ((entry >> 6) & 0x0F)) & (entry >> 19));
+  if (kRefill) {
+    in.ConsumeRefilled(entry & 0x3F);
+  } else {
+    in.Consume<false>(entry & 0x3F);
+  }
   const unsigned token = kMatchToken + length;
   if (token >= kEndToken) return kEndToken;
 
-  const unsigned prefixEntry = kMatchTables.distance[in.Peek8()];
-  in.Consume<false>(prefixEntry >> 8);
+  // The distance takes at most 14 bits, all within the low 32.
+  const unsigned rest = static_cast<unsigned>(in.bits);
+  const unsigned prefixEntry = kMatchTables.distance[rest & 0xFF];
+  const unsigned prefixBits = prefixEntry & 0x3F;
   const unsigned lowBits = length == 0 ? 2 : dictionaryBits;
-  *distance = (((prefixEntry & 0x3F) << lowBits) |
-               (static_cast<unsigned>(in.bits) & ((1u << lowBits) - 1))) + 1;
-  in.Consume<false>(lowBits);
+  *distance = (((prefixEntry >> 6) << lowBits) |
+               ((rest >> prefixBits) & ((1u << lowBits) - 1))) + 1;
+  in.Consume<false>(prefixBits + lowBits);
   return token;
 }
 
-// The most bits a literal token takes (flag 1, code 13 in coded mode, 8 in
-// plain mode) plus the 8 bits of look-ahead.
-template <bool kCoded>
-constexpr unsigned kLiteralBitsWithLookAhead = 1 + (kCoded ? 13 : 8) + 8;
-
 // A literal token, flag bit (known to be 0) included, when the bit buffer
-// holds kLiteralBitsWithLookAhead bits.
-template <bool kCoded>
+// holds its bits and their look-ahead: 1 + 13 + 8 in coded mode, 1 + 8 + 8
+// in plain mode. With kRefill (needs CanRefillWide()) bytes of inputBuffer
+// are taken in at the same time, which leaves at least 56 - 14 bits (56 - 9
+// in plain mode).
+template <bool kCoded, bool kRefill>
 inline unsigned DecodeLiteralFast(BitReader& in) {
   const unsigned low = static_cast<unsigned>(in.bits);
+  unsigned bits;
+  unsigned value;
   if (!kCoded) {
-    in.Consume<false>(9);
-    return (low >> 1) & 0xFF;
+    bits = 9;
+    value = (low >> 1) & 0xFF;
+  } else {
+    // other[(low >> 1) & 0xFF], addressed by byte so that one `and` makes
+    // the offset.
+    std::uint16_t other;
+    std::memcpy(&other, reinterpret_cast<const char*>(kLiteralTables.other) + (low & 0x1FE),
+                sizeof other);
+    const unsigned zeroLow4 = kLiteralTables.zeroLow4[(low >> 5) & 0x1FF];
+    // zeroLow4 when the code's low 4 bits are zero, else other: a choice the
+    // compiler can make without a branch, which would be hard to predict.
+    const unsigned entry = (low & 0x1E) == 0 ? zeroLow4 : other;
+    bits = entry & 0x3F;
+    value = entry >> 8;
   }
-  const unsigned other = kLiteralTables.other[(low >> 1) & 0xFF];
-  const unsigned zeroLow4 = kLiteralTables.zeroLow4[(low >> 5) & 0x1FF];
-  // zeroLow4 when the code's low 4 bits are zero, else other: a choice the
-  // compiler can make without a branch, which would be hard to predict.
-  const unsigned entry = (low & 0x1E) == 0 ? zeroLow4 : other;
-  in.Consume<false>(entry >> 8);
-  return entry & 0xFF;
+  if (kRefill) {
+    in.ConsumeRefilled(bits);
+  } else {
+    in.Consume<false>(bits);
+  }
+  return value;
 }
 
 inline void Copy8(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 8); }
@@ -364,7 +407,7 @@ inline void StoreLe64(std::uint8_t* p, std::uint64_t v) {
 //   largest such step up to 8), so that no step reads what another wrote.
 inline void CopyMatch(std::uint8_t* window, unsigned position, unsigned distance,
                       unsigned length) {
-  static_assert(kFlushPosition + 16 <= kExplodeWindowSize, "two steps fit past any match start");
+  static_assert(kFlushPosition + 32 <= kExplodeWindowSize, "four steps fit past any match start");
   std::uint8_t* to = window + position;
   const std::uint8_t* from = to - distance;
   std::uint8_t* const stop = to + length;
@@ -378,7 +421,8 @@ inline void CopyMatch(std::uint8_t* window, unsigned position, unsigned distance
     // history or output already), spread over the whole register.
     std::uint64_t pattern = LoadLe64(to - 8) >> (64 - 8 * distance);
     for (unsigned n = distance; n < 8; n *= 2) pattern |= pattern << (8 * n);
-    const unsigned step = 8 - 8 % distance;
+    // 8 - 8 % distance for distances 1 to 7, four bits each.
+    const unsigned step = (0x76586880u >> (4 * distance)) & 0x0F;
     do {
       StoreLe64(to, pattern);
       to += step;
@@ -387,9 +431,11 @@ inline void CopyMatch(std::uint8_t* window, unsigned position, unsigned distance
   }
   Copy8(to, from);
   Copy8(to + 8, from + 8);
-  if (to + 16 >= stop) return;
-  to += 16;
-  from += 16;
+  Copy8(to + 16, from + 16);
+  Copy8(to + 24, from + 24);
+  if (to + 32 >= stop) return;
+  to += 32;
+  from += 32;
   if (stepsFit) {
     do {
       Copy8(to, from);
@@ -415,8 +461,44 @@ unsigned DecodeTokens(BitReader& reader, ExplodeWork* w, unsigned* outputPositio
   // field-by-field path.
   BitReader in = reader;
   for (;;) {
-    if (in.count < kTokenBitsWithLookAhead && in.CanRefillWide()) in.RefillWide();
-    if (in.count < kTokenBitsWithLookAhead) {
+    if (in.CanRefillWide()) {
+      // Every token decoded here leaves kFastBits for the next one; only the
+      // field-by-field path leaves fewer.
+      if (in.count < kFastBits) in.RefillWide();
+      if ((in.bits & 1) == 0) {
+        // A refilled literal leaves at least 42 bits (47 in plain mode), so
+        // the next one (two in plain mode) can go without a refill.
+        do {
+          window[position++] = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, true>(in));
+          if ((in.bits & 1) == 0 && position < kFlushPosition) {
+            window[position++] = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
+            if (!kCoded && (in.bits & 1) == 0 && position < kFlushPosition) {
+              window[position++] = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
+            }
+          }
+        } while ((in.bits & 1) == 0 && position < kFlushPosition && in.CanRefillWide());
+      } else {
+        unsigned distance = 0;
+        token = DecodeMatchFast<true>(in, dictionaryBits, &distance);
+        if (token >= kEndToken) break;
+        const unsigned length = token - kMatchToken + 2;
+        CopyMatch(window, position, distance, length);
+        position += length;
+      }
+    } else if (in.count >= kTokenBitsWithLookAhead) {
+      // Within the last 7 bytes of inputBuffer, while the bits still hold a
+      // whole token.
+      if ((in.bits & 1) == 0) {
+        window[position++] = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
+      } else {
+        unsigned distance = 0;
+        token = DecodeMatchFast<false>(in, dictionaryBits, &distance);
+        if (token >= kEndToken) break;
+        const unsigned length = token - kMatchToken + 2;
+        CopyMatch(window, position, distance, length);
+        position += length;
+      }
+    } else {
       unsigned distance = 0;
       reader = in;
       token = DecodeToken(reader, w, &distance);
@@ -432,26 +514,6 @@ unsigned DecodeTokens(BitReader& reader, ExplodeWork* w, unsigned* outputPositio
       } else {
         break;
       }
-    } else if ((in.bits & 1) == 0) {
-      // A run of literals, refilled as it goes: before every coded literal,
-      // whose table lookup leaves time for it, and before a plain literal
-      // only when the bits run short.
-      do {
-        window[position++] = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded>(in));
-        if (kCoded && in.CanRefillWide()) {
-          in.RefillWide();
-        } else if (in.count < kLiteralBitsWithLookAhead<kCoded>) {
-          if (!in.CanRefillWide()) break;
-          in.RefillWide();
-        }
-      } while ((in.bits & 1) == 0 && position < kFlushPosition);
-    } else {
-      unsigned distance = 0;
-      token = DecodeMatchFast(in, dictionaryBits, &distance);
-      if (token >= kEndToken) break;
-      const unsigned length = token - kMatchToken + 2;
-      CopyMatch(window, position, distance, length);
-      position += length;
     }
     if (position >= kFlushPosition) {
       unsigned blockSize = kExplodeBlockSize;

@@ -321,6 +321,33 @@ TEST(ExplodeOutput, BufferedAndByteByByteReadsDecodeMixedTokensAlike) {
   EXPECT_EQ(bytewise.output, expected);
 }
 
+TEST(ExplodeOutput, PlainLiteralRunsOfEveryLengthBetweenMatchesDecodeAlikeWhateverTheReads) {
+  // Runs of 0 to 5 plain literals between matches of 3 to 518 bytes, over
+  // many input blocks: whole, one-byte and seven-byte reads give the same.
+  StreamWriter w(0, 6);
+  std::vector<std::uint8_t> expected;
+  for (unsigned round = 0; round < 3000; ++round) {
+    for (unsigned i = 0; i < round % 6; ++i) {
+      const auto b = static_cast<std::uint8_t>(round * 31 + i * 7);
+      w.Literal(b);
+      expected.push_back(b);
+    }
+    const unsigned length = 3 + (round * 37) % (round % 7 == 0 ? 516 : 20);
+    const unsigned distance = 1 + (round * 13) % 128;
+    WriteMatch(w, length, distance);
+    for (unsigned i = 0; i < length; ++i) {
+      const std::size_t at = expected.size();
+      expected.push_back(at >= distance ? expected[at - distance] : 0);
+    }
+  }
+  const std::vector<std::uint8_t> stream = w.EndCode().ZeroBytes(1).bytes();
+  for (unsigned chunk : {kExplodeInputSize, 1u, 7u}) {
+    const Decoded decoded = Explode(stream, chunk);
+    EXPECT_EQ(decoded.result, kExplodeOk) << "chunk " << chunk;
+    EXPECT_EQ(decoded.output, expected) << "chunk " << chunk;
+  }
+}
+
 // ---- Matches
 
 TEST(ExplodeMatch, DistanceOneRepeatsTheLastByte) {
