@@ -242,14 +242,21 @@ TEST_F(ProgramManager, ProgressDialogShowsTheIconPhaseWhileProgmanWorks) {
   Process setup = StartSetup(SilentArgs());
   auto dialog = Bot().WaitWindow("#32770", kDialogCaption, kBoxTimeout, &setup);
   ASSERT_TRUE(dialog) << Bot().LastError();
-  // The label changes once extraction is done; the stand-in holds back each
-  // answer for 0.8 s, long enough to look.
+  // The label changes once extraction is done, and the other three controls
+  // are hidden right after it; the stand-in holds back each answer for 0.8 s,
+  // long enough to see the whole icon phase.
+  auto inIconPhase = [](const WindowInfo& window) {
+    const ControlInfo* label = window.Control(kInstallingLabel);
+    if (!label || label->text != "Creating Program Icons...") return false;
+    for (int id : {kProgressLabel, kProgressBar, kStatusLine}) {
+      if (!window.Control(id) || window.Control(id)->visible) return false;
+    }
+    return true;
+  };
   std::optional<WindowInfo> seen;
   for (int round = 0; round < 200 && setup.Running(); ++round) {
     seen = Bot().Dump(dialog->hwnd);
-    if (seen && seen->Control(kInstallingLabel) &&
-        seen->Control(kInstallingLabel)->text == "Creating Program Icons...")
-      break;
+    if (seen && inIconPhase(*seen)) break;
     std::this_thread::sleep_for(Milliseconds(20));
   }
   ASSERT_TRUE(seen && seen->Control(kInstallingLabel));
