@@ -40,60 +40,14 @@
 #include <string>
 #include <vector>
 
+#include "robot_text.hpp"
+
 namespace {
 
 constexpr UINT kSendTimeoutMs = 2000;
 constexpr DWORD kPollMs = 15;
 
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default:
-        if (c < 0x20 || c > 0x7e) {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "\\x%02x", c);
-          out += hex;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out;
-}
-
-std::string Unescape(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c != '\\' || i + 1 >= text.size()) {
-      out += c;
-      continue;
-    }
-    char e = text[++i];
-    switch (e) {
-      case 't': out += '\t'; break;
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 's': out += ' '; break;
-      case 'x':
-        if (i + 2 < text.size()) {
-          out += static_cast<char>(std::strtoul(text.substr(i + 1, 2).c_str(), nullptr, 16));
-          i += 2;
-        }
-        break;
-      default: out += e;
-    }
-  }
-  return out;
-}
-
-std::string Quote(const std::string& text) { return "\"" + Escape(text) + "\""; }
+std::string Quote(const std::string& text) { return "\"" + EscapeRobotText(text) + "\""; }
 
 std::string TextOf(HWND window) {
   WCHAR wide[4096];
@@ -227,8 +181,8 @@ void Run(const std::string& line) {
   if (verb == "wait-window" || verb == "wait-window-part") {
     DWORD timeout = std::strtoul(Word(rest).c_str(), nullptr, 10);
     Search search;
-    search.cls = Unescape(Word(rest));
-    search.caption = Unescape(rest);
+    search.cls = UnescapeRobotText(Word(rest));
+    search.caption = UnescapeRobotText(rest);
     search.part = verb == "wait-window-part";
     DWORD start = GetTickCount();
     for (;;) {
@@ -310,7 +264,7 @@ void Run(const std::string& line) {
     return;
   }
   if (verb == "set-text") {
-    std::string text = Unescape(rest);
+    std::string text = UnescapeRobotText(rest);
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
                              SMTO_ABORTIFHUNG, kSendTimeoutMs, &result))

@@ -53,58 +53,13 @@ Rect ParseRect(const std::string& text) {
 }
 
 std::string QuoteArgument(const std::string& text) {
-  // The last argument of a command takes the rest of the line: only line ends
-  // and backslashes need escaping.
+  // The last argument of a command takes the rest of the line; escaping keeps
+  // it on that line.
   return EscapeRobotText(text);
 }
 
 }  // namespace
 
-std::string UnescapeRobotText(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 >= text.size()) {
-      out += text[i];
-      continue;
-    }
-    char e = text[++i];
-    switch (e) {
-      case 't': out += '\t'; break;
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 's': out += ' '; break;
-      case 'x':
-        if (i + 2 < text.size()) {
-          out += static_cast<char>(std::strtoul(text.substr(i + 1, 2).c_str(), nullptr, 16));
-          i += 2;
-        }
-        break;
-      default: out += e;
-    }
-  }
-  return out;
-}
-
-std::string EscapeRobotText(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default:
-        if (c < 0x20) {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "\\x%02x", c);
-          out += hex;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out;
-}
 
 const ControlInfo* WindowInfo::Control(int id) const {
   for (const ControlInfo& c : controls)

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "robot_text.hpp"
+
 #include "wine_fixture.hpp"
 
 namespace winetest {
@@ -98,8 +100,6 @@ private:
 };
 
 // Parsing of reply lines, exposed for the harness's own tests.
-std::string UnescapeRobotText(const std::string& text);
-std::string EscapeRobotText(const std::string& text);
 std::optional<WindowInfo> ParseDump(const std::vector<std::string>& lines);
 
 }  // namespace winetest
