@@ -4,12 +4,12 @@
 // or the stored copy, and out through outputFile. Every byte consumed or
 // skipped advances progressDone.
 #include "archive/archive.hpp"
-#include "archive/load.hpp"
+#include "base/le.hpp"
 #include "archive/member_name.hpp"
 #include "explode/explode.hpp"
 #include "resources/resource.h"
 #include "setup/setup_state.hpp"
-#include "ui/message_format.hpp"
+#include "base/bounded_text.hpp"
 #include "ui/messages.hpp"
 #include "ui/progress_dialog.hpp"
 

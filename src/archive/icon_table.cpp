@@ -1,10 +1,10 @@
 // The icon table and the optional trailing block behind it.
 #include "archive/archive.hpp"
-#include "archive/load.hpp"
+#include "base/le.hpp"
 #include "archive/member_name.hpp"
 #include "resources/resource.h"
 #include "setup/setup_state.hpp"
-#include "ui/message_format.hpp"
+#include "base/bounded_text.hpp"
 #include "ui/messages.hpp"
 #include "ui/progress_dialog.hpp"
 

@@ -1,6 +1,6 @@
 #include "archive/layout.hpp"
 
-#include "archive/load.hpp"
+#include "base/le.hpp"
 
 void LoadArchiveHeader(const std::uint8_t* bytes, ArchiveHeader* header) {
   header->magic[0] = static_cast<char>(bytes[0]);

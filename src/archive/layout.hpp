@@ -26,9 +26,6 @@ constexpr std::size_t kFileEntryHeaderSize = 18;
 constexpr std::size_t kMemberVersionSize = 8;
 constexpr std::size_t kSettingsStringCount = 12;
 constexpr std::size_t kMaxTrailingCount = 100;
-// Every path buffer of the setup program holds this many characters, the
-// terminator included.
-constexpr std::size_t kPathBufferSize = 260;
 
 // Header flag bits (ArchiveHeader::flags).
 enum HeaderFlag : std::uint8_t {

@@ -1,6 +1,6 @@
 #include "explode/bitmap_layout.hpp"
 
-#include "archive/load.hpp"
+#include "base/le.hpp"
 
 namespace {
 

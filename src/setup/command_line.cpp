@@ -17,7 +17,7 @@ const char* ReadTargetPath(const char* p, CommandLineOptions* options) {
   std::size_t length = 0;
   options->targetPathTooLong = 0;
   for (; *p != '\0' && *p != terminator; ++p) {
-    if (length + 1 < kTargetPathSize) {
+    if (length + 1 < kPathSize) {
       options->targetPath[length++] = *p;
     } else {
       options->targetPathTooLong = 1;

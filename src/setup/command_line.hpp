@@ -16,7 +16,7 @@
 
 #include <cstddef>
 
-constexpr std::size_t kTargetPathSize = 260;
+#include "base/bounded_text.hpp"
 
 // The suffix each /RS appends to the run command.
 constexpr const char kRunSelfDeleteSuffix[] = " -BI -S";
@@ -33,7 +33,7 @@ struct CommandLineOptions {
   int runSuffixCount = 0;
   // The install directory: the caller fills it with the default path before
   // the scan; /D replaces it.
-  char targetPath[kTargetPathSize] = {};
+  char targetPath[kPathSize] = {};
   // A /D path did not fit targetPath; targetPath holds its first 259
   // characters and must not be used as a directory.
   int targetPathTooLong = 0;

@@ -5,7 +5,7 @@
 
 #include "setup/setup_state.hpp"
 #include "setup/steps.hpp"
-#include "ui/message_format.hpp"
+#include "base/bounded_text.hpp"
 
 void ShowCompletion() {
   if (setupState.silentMode && setupState.runAfterSilent) {

@@ -13,7 +13,7 @@
 #include "setup/platform_rules.hpp"
 #include "setup/steps.hpp"
 #include "shell/shell.hpp"
-#include "ui/message_format.hpp"
+#include "base/bounded_text.hpp"
 #include "ui/messages.hpp"
 #include "ui/progress_dialog.hpp"
 

@@ -4,7 +4,7 @@
 #include "setup/command_line.hpp"
 #include "setup/setup_state.hpp"
 #include "setup/steps.hpp"
-#include "ui/message_format.hpp"
+#include "base/bounded_text.hpp"
 #include "ui/messages.hpp"
 #include "ui/welcome_dialog.hpp"
 

@@ -10,8 +10,8 @@
 #include <cstdint>
 
 #include "archive/layout.hpp"
+#include "base/bounded_text.hpp"
 
-constexpr int kPathSize = static_cast<int>(kPathBufferSize);
 
 // One icon table entry; each text is a heap copy or null when absent. A name
 // that begins with "*" is the uninstall registration.

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "archive/load.hpp"
+#include "base/le.hpp"
 
 // ---------------------------------------------------------------- ArchiveWriter
 

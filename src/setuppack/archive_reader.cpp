@@ -1,6 +1,6 @@
 #include "setuppack/archive_reader.hpp"
 
-#include "archive/load.hpp"
+#include "base/le.hpp"
 
 namespace {
 

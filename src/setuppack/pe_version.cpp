@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "archive/load.hpp"
+#include "base/le.hpp"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "resources/resource.h"
 #include "setup/steps.hpp"
-#include "ui/message_format.hpp"
+#include "base/bounded_text.hpp"
 #include "ui/messages.hpp"
 
 namespace {

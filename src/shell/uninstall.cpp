@@ -4,7 +4,7 @@
 // counted).
 #include "shell/shell.hpp"
 
-#include "ui/message_format.hpp"
+#include "base/bounded_text.hpp"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "archive/layout.hpp"
 #include "resources/resource.h"
 #include "setup/setup_state.hpp"
-#include "ui/message_format.hpp"
+#include "base/bounded_text.hpp"
 
 namespace {
 

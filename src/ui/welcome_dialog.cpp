@@ -12,7 +12,7 @@
 #include "setup/setup_state.hpp"
 #include "setup/steps.hpp"
 #include "ui/directory_rules.hpp"
-#include "ui/message_format.hpp"
+#include "base/bounded_text.hpp"
 #include "ui/messages.hpp"
 #include "ui/progress_dialog.hpp"
 

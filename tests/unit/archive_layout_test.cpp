@@ -7,6 +7,7 @@
 
 #include "archive/layout.hpp"
 #include "archive/member_name.hpp"
+#include "base/bounded_text.hpp"
 #include "ui/message_format.hpp"
 
 namespace {

@@ -101,8 +101,8 @@ TEST(CommandLine, PathLongerThanTheBufferIsFlaggedAndNeverOverruns) {
   const std::string text = "/D " + longPath;
   const CommandLineOptions options = Parse(text.c_str());
   EXPECT_EQ(options.targetPathTooLong, 1);
-  EXPECT_EQ(std::string(options.targetPath).size(), kTargetPathSize - 1);
-  const std::string fits = "/D C:\\" + std::string(kTargetPathSize - 4, 'b');
+  EXPECT_EQ(std::string(options.targetPath).size(), kPathSize - 1);
+  const std::string fits = "/D C:\\" + std::string(kPathSize - 4, 'b');
   EXPECT_EQ(Parse(fits.c_str()).targetPathTooLong, 0);
 }
 

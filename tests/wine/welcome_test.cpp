@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "archive/load.hpp"
+#include "base/le.hpp"
 #include "setup_fixture.hpp"
 
 namespace winetest {

@@ -1,6 +1,6 @@
-// Little-endian field access for the archive records. Every on-disk integer is
-// read and written one byte at a time, so the code neither depends on the host's
-// byte order nor on the alignment of the buffer.
+// Little-endian loads and stores. Every on-disk and shared-memory integer is
+// read and written one byte at a time, so the code depends neither on the
+// host's byte order nor on the alignment of the buffer.
 #pragma once
 
 #include <cstdint>
