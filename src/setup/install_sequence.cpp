@@ -9,11 +9,11 @@
 
 #include "agent/agent_control.hpp"
 #include "archive/archive.hpp"
+#include "base/bounded_text.hpp"
 #include "resources/resource.h"
 #include "setup/platform_rules.hpp"
 #include "setup/steps.hpp"
 #include "shell/shell.hpp"
-#include "base/bounded_text.hpp"
 #include "ui/messages.hpp"
 #include "ui/progress_dialog.hpp"
 
@@ -74,18 +74,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
 
   bool restartLauncher = false;
   if (!s.infoMode) {
-    s.progressDialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
-                                          ProgressDialogProc, 0);
-    ProcessPendingMessages();
+    CreateProgressDialog();
     SetAgentPrefix(s.header.ipcPrefix);
     if (!s.skipRunningCheck && RefuseIfEngineRunning()) return 0;
     restartLauncher = StopAgents();
-    if (s.progressDialog != nullptr) {
-      HWND label = GetDlgItem(s.progressDialog, IDC_INSTALLING_LABEL);
-      ShowWindow(label, SW_SHOW);
-      UpdateWindow(label);
-      ProcessPendingMessages();
-    }
+    ShowInstallingPhase();
   }
 
   int code = ExtractMainTable();
@@ -100,8 +93,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
   }
 
   if (code == 0) CreateProgramIcons();
-  if (s.progressDialog != nullptr) DestroyWindow(s.progressDialog);
-  s.progressDialog = nullptr;
+  DestroyProgressDialog();
   if (restartLauncher) RestartLauncher();
   if (code == 0) {
     ShowCompletion();

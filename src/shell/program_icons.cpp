@@ -9,10 +9,11 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include "base/bounded_text.hpp"
 #include "resources/resource.h"
 #include "setup/steps.hpp"
-#include "base/bounded_text.hpp"
 #include "ui/messages.hpp"
+#include "ui/progress_dialog.hpp"
 
 namespace {
 
@@ -296,15 +297,7 @@ void CreateProgramGroup(HWND owner, const char* groupName, const IconEntry* icon
 int CreateProgramIcons() {
   SetupState& s = setupState;
   if (s.header.iconCount == 0 || s.icons == nullptr) return 0;
-  HWND dialog = s.progressDialog;
-  if (dialog != nullptr) {
-    HWND label = GetDlgItem(dialog, IDC_INSTALLING_LABEL);
-    SetWindowString(label, IDS_CREATING_ICONS);
-    UpdateWindow(label);
-    ShowWindow(GetDlgItem(dialog, IDC_PROGRESS_LABEL), SW_HIDE);
-    ShowWindow(GetDlgItem(dialog, IDC_PROGRESS_BAR), SW_HIDE);
-    ShowWindow(GetDlgItem(dialog, IDC_STATUS_TEXT), SW_HIDE);
-  }
-  CreateProgramGroup(dialog, Setting(kIconGroup), s.icons);
+  ShowIconPhase();
+  CreateProgramGroup(s.progressDialog, Setting(kIconGroup), s.icons);
   return 0;
 }

@@ -2,9 +2,9 @@
 #include "ui/messages.hpp"
 
 #include "archive/layout.hpp"
+#include "base/bounded_text.hpp"
 #include "resources/resource.h"
 #include "setup/setup_state.hpp"
-#include "base/bounded_text.hpp"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "resources/resource.h"
 #include "setup/setup_state.hpp"
 #include "ui/message_format.hpp"
+#include "ui/messages.hpp"
 
 namespace {
 
@@ -42,6 +43,37 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
   setupState.statusText = GetDlgItem(dialog, IDC_STATUS_TEXT);
   SetProgressPosition(setupState.progressBar, 0);
   return TRUE;
+}
+
+void CreateProgressDialog() {
+  setupState.progressDialog = CreateDialogParamA(setupState.hInstance, MAKEINTRESOURCEA(IDD_PROGRESS),
+                                                 nullptr, ProgressDialogProc, 0);
+  ProcessPendingMessages();
+}
+
+void ShowInstallingPhase() {
+  HWND dialog = setupState.progressDialog;
+  if (dialog == nullptr) return;
+  HWND label = GetDlgItem(dialog, IDC_INSTALLING_LABEL);
+  ShowWindow(label, SW_SHOW);
+  UpdateWindow(label);
+  ProcessPendingMessages();
+}
+
+void ShowIconPhase() {
+  HWND dialog = setupState.progressDialog;
+  if (dialog == nullptr) return;
+  HWND label = GetDlgItem(dialog, IDC_INSTALLING_LABEL);
+  SetWindowString(label, IDS_CREATING_ICONS);
+  UpdateWindow(label);
+  ShowWindow(GetDlgItem(dialog, IDC_PROGRESS_LABEL), SW_HIDE);
+  ShowWindow(GetDlgItem(dialog, IDC_PROGRESS_BAR), SW_HIDE);
+  ShowWindow(GetDlgItem(dialog, IDC_STATUS_TEXT), SW_HIDE);
+}
+
+void DestroyProgressDialog() {
+  if (setupState.progressDialog != nullptr) DestroyWindow(setupState.progressDialog);
+  setupState.progressDialog = nullptr;
 }
 
 void SetProgressPosition(HWND bar, UINT percent) { SendMessageA(bar, PBM_SETPOS, percent, 0); }

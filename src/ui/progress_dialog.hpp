@@ -4,6 +4,19 @@
 #include <windows.h>
 
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The dialog's phases, in the order the install sequence calls them; each
+// does nothing when the dialog could not be created.
+//   CreateProgressDialog     modeless, no owner: "Checking for existing
+//                            files...", the "Installing File:" label hidden
+//   ShowInstallingPhase      the "Installing File:" label appears
+//   ShowIconPhase            the label reads string 20 and the bar, its label
+//                            and the status line are hidden
+//   DestroyProgressDialog    the dialog is gone and progressDialog null
+void CreateProgressDialog();
+void ShowInstallingPhase();
+void ShowIconPhase();
+void DestroyProgressDialog();
 void SetProgressPosition(HWND bar, UINT percent);
 void UpdateProgressBar();
 // Shows `path` in the status line of the progress dialog.

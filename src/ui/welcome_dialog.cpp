@@ -7,12 +7,12 @@
 #include <commdlg.h>
 #include <dlgs.h>
 
+#include "base/bounded_text.hpp"
 #include "explode/compressed_bitmap.hpp"
 #include "resources/resource.h"
 #include "setup/setup_state.hpp"
 #include "setup/steps.hpp"
 #include "ui/directory_rules.hpp"
-#include "base/bounded_text.hpp"
 #include "ui/messages.hpp"
 #include "ui/progress_dialog.hpp"
 
