@@ -22,6 +22,10 @@ namespace winetest {
 
 using Milliseconds = std::chrono::milliseconds;
 
+// Exit code of wine_tests when Wine cannot run at all: CTest reports the
+// binary as skipped (SKIP_RETURN_CODE in tests/wine/CMakeLists.txt).
+constexpr int kSkippedExitCode = 77;
+
 // A process that the tests started. It is ended by its own id only: on
 // timeout, and when the object is destroyed while the process still runs.
 class Process {
