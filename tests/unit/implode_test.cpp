@@ -3,8 +3,7 @@
 // the format (distances inside the window and the data, length-2 matches at
 // most 256 back, an end code at the end), and the raw stream commands report
 // damaged streams without leaving output behind.
-#include "setuppack/extract.hpp"
-#include "setuppack/implode.hpp"
+#include "explode/implode.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "explode/explode.hpp"
+#include "explode/memory_codec.hpp"
 #include "setuppack/raw_streams.hpp"
 #include "support/temp_dir.hpp"
 
@@ -216,8 +216,8 @@ struct Decoded {
   std::vector<std::uint8_t> output;
 };
 
-// Decodes with the setup program's decoder, through the packager's
-// memory-to-memory wrapper.
+// Decodes with the setup program's decoder, through the codec's memory
+// adapter.
 Decoded Explode(std::span<const std::uint8_t> stream) {
   Decoded decoded;
   ExplodeBytes(stream, decoded.output, decoded.result);
