@@ -36,12 +36,14 @@ std::string_view TypeName(const toml::node& node) {
 ManifestPlace TomlAccess::Place(const toml::node& node, std::string field) const {
   return ManifestPlace{file_, node.source().begin.line, std::move(field)};
 }
+
 void TomlAccess::Fail(const toml::node& node, const std::string& field,
-                       std::string_view problem) const {
+                      std::string_view problem) const {
   throw InputError(Place(node, field).Message(problem));
 }
+
 void TomlAccess::FailAt(std::uint32_t line, const std::string& field,
-                         std::string_view problem) const {
+                        std::string_view problem) const {
   throw InputError(ManifestPlace{file_, line, field}.Message(problem));
 }
 
@@ -50,7 +52,7 @@ std::string TomlAccess::Join(const std::string& prefix, std::string_view key) {
 }
 
 void TomlAccess::CheckKeys(const toml::table& table, const std::string& prefix,
-               std::initializer_list<std::string_view> allowed) const {
+                           std::initializer_list<std::string_view> allowed) const {
   for (auto&& [key, node] : table) {
     if (std::find(allowed.begin(), allowed.end(), key.str()) == allowed.end())
       FailAt(key.source().begin.line, Join(prefix, key.str()),
@@ -59,7 +61,7 @@ void TomlAccess::CheckKeys(const toml::table& table, const std::string& prefix,
 }
 
 const toml::table* TomlAccess::Table(const toml::table& parent, std::string_view key,
-                         const std::string& prefix) const {
+                                     const std::string& prefix) const {
   const toml::node* node = parent.get(key);
   if (!node) return nullptr;
   if (!node->is_table())
@@ -68,8 +70,9 @@ const toml::table* TomlAccess::Table(const toml::table& parent, std::string_view
 }
 
 // Array of tables ([[key]]); an absent key is an empty list.
-std::vector<const toml::table*> TomlAccess::TableArray(const toml::table& parent, std::string_view key,
-                                           const std::string& prefix) const {
+std::vector<const toml::table*> TomlAccess::TableArray(const toml::table& parent,
+                                                       std::string_view key,
+                                                       const std::string& prefix) const {
   std::vector<const toml::table*> tables;
   const toml::node* node = parent.get(key);
   if (!node) return tables;
@@ -90,7 +93,7 @@ std::vector<const toml::table*> TomlAccess::TableArray(const toml::table& parent
 
 // A text of 1..255 bytes in code page 1252, or nullopt when the key is absent.
 std::optional<std::string> TomlAccess::Text(const toml::table& table, std::string_view key,
-                                const std::string& prefix) const {
+                                            const std::string& prefix) const {
   const toml::node* node = table.get(key);
   if (!node) return std::nullopt;
   const std::string field = Join(prefix, key);
@@ -110,17 +113,15 @@ std::optional<std::string> TomlAccess::Text(const toml::table& table, std::strin
 }
 
 std::string TomlAccess::RequiredText(const toml::table& table, std::string_view key,
-                         const std::string& prefix, std::string_view hint) const {
+                                     const std::string& prefix, std::string_view hint) const {
   std::optional<std::string> text = Text(table, key, prefix);
-  if (!text)
-    FailAt(table.source().begin.line, Join(prefix, key),
-           "missing; " + std::string(hint));
+  if (!text) FailAt(table.source().begin.line, Join(prefix, key), "missing; " + std::string(hint));
   return *text;
 }
 
 // A plain file-system path text (UTF-8 kept as it is).
 std::optional<std::string> TomlAccess::PathText(const toml::table& table, std::string_view key,
-                                    const std::string& prefix) const {
+                                                const std::string& prefix) const {
   const toml::node* node = table.get(key);
   if (!node) return std::nullopt;
   if (!node->is_string())
@@ -131,18 +132,17 @@ std::optional<std::string> TomlAccess::PathText(const toml::table& table, std::s
 }
 
 bool TomlAccess::Bool(const toml::table& table, std::string_view key, const std::string& prefix,
-          bool fallback) const {
+                      bool fallback) const {
   const toml::node* node = table.get(key);
   if (!node) return fallback;
   if (!node->is_boolean())
-    Fail(*node, Join(prefix, key),
-         "must be true or false, not " + std::string(TypeName(*node)));
+    Fail(*node, Join(prefix, key), "must be true or false, not " + std::string(TypeName(*node)));
   return node->as_boolean()->get();
 }
 
 std::optional<std::int64_t> TomlAccess::Integer(const toml::table& table, std::string_view key,
-                                    const std::string& prefix, std::int64_t low,
-                                    std::int64_t high) const {
+                                                const std::string& prefix, std::int64_t low,
+                                                std::int64_t high) const {
   const toml::node* node = table.get(key);
   if (!node) return std::nullopt;
   if (!node->is_integer())
@@ -154,4 +154,3 @@ std::optional<std::int64_t> TomlAccess::Integer(const toml::table& table, std::s
              std::to_string(high));
   return value;
 }
-
