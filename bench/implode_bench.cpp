@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "explode/explode.hpp"
-#include "setuppack/implode.hpp"
+#include "explode/implode.hpp"
+#include "explode/memory_codec.hpp"
 
 namespace {
 
@@ -37,29 +37,6 @@ std::vector<std::uint8_t> ReadFile(const fs::path& path) {
   return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), {});
 }
 
-struct MemoryStreams {
-  std::span<const std::uint8_t> input;
-  std::size_t position = 0;
-  std::uint8_t* output = nullptr;
-  std::size_t written = 0;
-  std::size_t capacity = 0;
-};
-
-unsigned int ReadFromMemory(char* buffer, unsigned int* size, void* userParameter) {
-  auto* streams = static_cast<MemoryStreams*>(userParameter);
-  std::size_t n = std::min<std::size_t>(*size, streams->input.size() - streams->position);
-  std::memcpy(buffer, streams->input.data() + streams->position, n);
-  streams->position += n;
-  return static_cast<unsigned int>(n);
-}
-
-void WriteToMemory(char* buffer, unsigned int* size, void* userParameter) {
-  auto* streams = static_cast<MemoryStreams*>(userParameter);
-  std::size_t n = std::min<std::size_t>(*size, streams->capacity - streams->written);
-  std::memcpy(streams->output + streams->written, buffer, n);
-  streams->written += n;
-}
-
 double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // Best time of `runs` decodes; false when the output differs from expected.
@@ -69,14 +46,11 @@ bool TimeDecode(std::span<const std::uint8_t> stream, const std::vector<std::uin
   auto work = std::make_unique<ExplodeWork>();
   seconds = 1e30;
   for (int i = 0; i < runs; ++i) {
-    MemoryStreams streams;
-    streams.input = stream;
-    streams.output = output.data();
-    streams.capacity = output.size();
+    std::size_t produced = 0;
     const auto start = Clock::now();
-    const std::uint32_t result = explode(ReadFromMemory, WriteToMemory, work.get(), &streams);
+    const std::uint32_t result = ExplodeInto(stream, output, produced, *work);
     seconds = std::min(seconds, Seconds(start));
-    if (result != 0 || streams.written != expected.size() || output != expected) return false;
+    if (result != 0 || produced != expected.size() || output != expected) return false;
   }
   return true;
 }

@@ -16,13 +16,38 @@ set(SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-o
 file(GLOB SETUPPACK_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/setuppack/*.cpp)
 list(FILTER SETUPPACK_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 
+# The codec: the explode decoder (built into setup.exe as well), the implode
+# encoder and the memory adapters, a library of its own for every host
+# program that reads or writes implode streams. codec_san is its flavour
+# for the unit tests.
+set(CODEC_SOURCES
+  src/explode/explode.cpp
+  src/explode/implode.cpp
+  src/explode/memory_codec.cpp
+)
+add_library(codec STATIC ${CODEC_SOURCES})
+add_library(codec_san STATIC ${CODEC_SOURCES})
+foreach(lib codec codec_san)
+  target_include_directories(${lib} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_compile_options(${lib} PRIVATE ${WARNING_FLAGS})
+endforeach()
+target_compile_options(codec_san PUBLIC ${SANITIZE_FLAGS} -O1 -g)
+target_link_options(codec_san PUBLIC ${SANITIZE_FLAGS})
+
+# The rest of the portable code, and the packager; the decoder comes from the
+# codec.
+set(HOST_PORTABLE_SOURCES ${PORTABLE_SOURCES})
+list(REMOVE_ITEM HOST_PORTABLE_SOURCES ${CODEC_SOURCES})
+
 # One library per flavour: plain for the tools, sanitized for the unit tests.
 foreach(flavour plain san)
-  add_library(korvane_${flavour} STATIC ${PORTABLE_SOURCES} ${SETUPPACK_SOURCES})
+  add_library(korvane_${flavour} STATIC ${HOST_PORTABLE_SOURCES} ${SETUPPACK_SOURCES})
   target_include_directories(korvane_${flavour} PUBLIC ${PROJECT_SOURCE_DIR}/src ${CLI11_INCLUDE_DIR})
   target_compile_options(korvane_${flavour} PRIVATE ${WARNING_FLAGS})
   target_link_libraries(korvane_${flavour} PUBLIC PkgConfig::TOMLPP)
 endforeach()
+target_link_libraries(korvane_plain PUBLIC codec)
+target_link_libraries(korvane_san PUBLIC codec_san)
 target_compile_options(korvane_san PUBLIC ${SANITIZE_FLAGS} -O1 -g)
 target_link_options(korvane_san PUBLIC ${SANITIZE_FLAGS})
 

@@ -31,3 +31,23 @@ bool IsSafeMemberName(const char* name) {
 bool FitsPathBuffer(std::size_t directoryLength, std::size_t nameLength, std::size_t bufferSize) {
   return directoryLength < bufferSize && nameLength < bufferSize - directoryLength;
 }
+
+MemberNameFault FindMemberNameFault(const char* name, std::size_t length) {
+  if (length == 0) return kMemberNameEmpty;
+  if (length > 255) return kMemberNameTooLong;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (name[i] == '\0') return kMemberNameZeroByte;
+  }
+  if (!IsSafeMemberName(name)) return kMemberNameLeavesDirectory;
+  for (std::size_t i = 0; i < length; ++i) {
+    const char c = name[i];
+    if (static_cast<unsigned char>(c) < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' ||
+        c == '?' || c == '*')
+      return kMemberNameBadCharacter;
+  }
+  if (name[length - 1] == '\\') return kMemberNameEndsWithSeparator;
+  for (std::size_t i = 0; i + 1 < length; ++i) {
+    if (name[i] == '\\' && name[i + 1] == '\\') return kMemberNameEmptyPart;
+  }
+  return kMemberNameOk;
+}

@@ -19,3 +19,20 @@ bool IsSafeMemberName(const char* name);
 // `directoryLength` characters in a path buffer of `bufferSize` characters,
 // the terminator included.
 bool FitsPathBuffer(std::size_t directoryLength, std::size_t nameLength, std::size_t bufferSize);
+
+// Why a name cannot be stored as a member name, for the packager, which
+// refuses such names when it builds an archive and when it extracts one. The
+// checks run in the order of the codes; the first that fails is returned.
+enum MemberNameFault {
+  kMemberNameOk = 0,
+  kMemberNameEmpty,              // no characters
+  kMemberNameTooLong,            // more than 255 bytes: its length is one byte
+  kMemberNameZeroByte,           // a zero byte inside the name
+  kMemberNameLeavesDirectory,    // IsSafeMemberName refuses it
+  kMemberNameBadCharacter,       // a control character or one of < > " | ? *
+  kMemberNameEndsWithSeparator,  // a last backslash: it names no file
+  kMemberNameEmptyPart,          // two backslashes in a row
+};
+
+// `name` holds `length` bytes and a terminator behind them.
+MemberNameFault FindMemberNameFault(const char* name, std::size_t length);

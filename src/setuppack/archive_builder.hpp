@@ -28,13 +28,9 @@
 #include <vector>
 
 #include "archive/layout.hpp"
-
-// Largest text a length-prefixed string can hold: its length is one byte.
-constexpr std::size_t kMaxArchiveString = 255;
-
-// FILETIME of 1970-01-01 00:00:00 UTC: 100-nanosecond intervals between
-// 1 January 1601 and the Unix epoch.
-constexpr std::uint64_t kFileTimeUnixEpoch = 116444736000000000ull;
+#include "setuppack/file_time.hpp"
+#include "setuppack/package.hpp"
+#include "setuppack/setup_program.hpp"
 
 // Append-only byte sink for archive items. Every integer is written low byte
 // first; nothing is padded or aligned.
@@ -74,97 +70,6 @@ public:
 private:
   std::vector<std::uint8_t> bytes_;
 };
-
-// The twelve settings strings, in archive order, each absent (std::nullopt) or
-// a text of 1 to 255 bytes in the system code page. runCommand and defaultPath
-// are required by setup.exe (archive errors 13 and 12); the builder writes
-// whatever it is given.
-struct SettingsStrings {
-  std::optional<std::string> runCommand;      // program started by Run, version gate
-  std::optional<std::string> helpFile;        // opened by Overview
-  std::optional<std::string> readmeFile;      // opened by Read Me
-  std::optional<std::string> iniFile;         // account information file
-  std::optional<std::string> launcherClasses; // comma-separated window classes
-  std::optional<std::string> iconGroup;       // Start menu folder
-  std::optional<std::string> defaultPath;     // default install directory
-  std::optional<std::string> configName;      // shown by /I
-  std::optional<std::string> launcherFile;    // launcher program file name
-  std::optional<std::string> trayFile;        // tray program file name
-  std::optional<std::string> reservedString1; // kept, unused
-  std::optional<std::string> reservedString2; // kept, unused
-
-  // Field by its SettingsString index (0..11).
-  std::optional<std::string>& operator[](std::size_t index);
-  const std::optional<std::string>& operator[](std::size_t index) const;
-  // Bytes the twelve strings take in the archive, length bytes included.
-  std::size_t EncodedSize() const;
-};
-
-// One member of the main file table.
-//   entry header   tag 'F', flags, storedLength = data.size() (unless
-//                  storedLengthOverride), originalSize, lastWriteTime
-//   name           length-prefixed, backslash-separated, 1..255 bytes
-//   version        8 bytes, written only when flags has kMemberSys
-//   data           the stored bytes; written into the archive unless the
-//                  member is EXT, whose data goes to the external member file
-struct PackageMember {
-  std::string name;
-  std::uint8_t flags = 0;                 // MemberFlag bits
-  std::vector<std::uint8_t> data;         // stored data (implode stream for CMP)
-  std::uint32_t originalSize = 0;         // installed size, listed only
-  std::uint64_t lastWriteTime = 0;        // FILETIME, UTC; 0 = none
-  MemberVersion version{0, 0};            // SYS only
-  std::uint8_t tag = 'F';                 // anything else is archive error 10
-  std::optional<std::uint32_t> storedLengthOverride; // for malformed entries
-};
-
-// One icon entry: three length-prefixed strings. A name beginning with "*" is
-// the uninstall registration: display name behind the "*", arguments = the
-// uninstall program relative to the install directory.
-struct PackageIcon {
-  std::optional<std::string> name; // absent only in broken archives (error 11)
-  std::optional<std::string> arguments;
-  std::optional<std::string> target;
-};
-
-// One member of the trailing block, always stored as it is, always installed
-// into the install directory.
-//   "QZ": 18-byte entry header (tag 'F', flags 0, storedLength, originalSize
-//         unused, lastWriteTime), name, data
-//   "CT", "DS": 4-byte data length, name, data, end marker 'F'
-struct TrailingMember {
-  std::string name;
-  std::vector<std::uint8_t> data;
-  std::uint64_t lastWriteTime = 0;      // "QZ" only
-  std::uint8_t tag = 'F';               // "QZ": entry tag; "CT"/"DS": end marker
-  std::uint8_t flags = 0;               // "QZ" only; non-zero is archive error 10
-};
-
-// The trailing block behind the icon table.
-//   type tag         2 bytes: "QZ", "CT" or "DS" (typeTag, any two bytes)
-//   configuration    length-prefixed, "QZ" and "CT" only; replaces configName
-//   trailingCount    2 bytes, at most 100 (countOverride for malformed blocks)
-//   entries          in the layout of the type
-struct TrailingBlock {
-  std::string typeTag = "QZ";
-  std::optional<std::string> configName;
-  std::vector<TrailingMember> members;
-  std::optional<std::uint16_t> countOverride;
-
-  // True for "QZ" and "CT": the block carries a configuration name.
-  bool HasConfigName() const;
-};
-
-// An external member file of an EXT member: `fileName` ("_" + name[1..]) in
-// the directory of the setup program, holding exactly the stored data.
-struct ExternalFile {
-  std::string fileName;
-  std::vector<std::uint8_t> data;
-};
-
-// Name of the external member file of member `name`: its first character
-// replaced by "_" ("Agent.exe" -> "_gent.exe").
-std::string ExternalFileName(std::string_view memberName);
 
 // A whole installer archive as records. With `computeHeader` on (the default)
 // ArchiveBytes() fills in fileCount, iconCount, headerLength and externalSize
@@ -207,30 +112,3 @@ public:
   void WriteTo(const std::filesystem::path& path, const std::filesystem::path& stubPath) const;
   void WriteTo(const std::filesystem::path& path, std::span<const std::uint8_t> stub) const;
 };
-
-// The setup program's bytes: `stub`, zeros up to kArchiveOffset, `archive`.
-// Throws std::length_error when the stub is larger than kArchiveOffset.
-std::vector<std::uint8_t> ComposeSetupProgram(std::span<const std::uint8_t> stub,
-                                              std::span<const std::uint8_t> archive);
-
-// Writes the setup program and its external member files. Each file is first
-// written to a temporary name beside its target and renamed only after all of
-// them were written, so that a failure leaves nothing behind. Throws
-// std::system_error on I/O failures and std::length_error on an oversized
-// stub.
-void WriteSetupProgram(const std::filesystem::path& path, std::span<const std::uint8_t> stub,
-                       std::span<const std::uint8_t> archive,
-                       const std::vector<ExternalFile>& externals);
-
-// Conversions between Win32 FILETIME (100 ns since 1601, UTC) and Unix time.
-std::uint64_t FileTimeFromUnix(std::int64_t seconds, std::uint32_t nanoseconds = 0);
-// Seconds and nanoseconds since 1970 for a FILETIME.
-struct UnixTime {
-  std::int64_t seconds;
-  std::uint32_t nanoseconds;
-};
-UnixTime UnixFromFileTime(std::uint64_t fileTime);
-
-// Whole-file helpers used by the packager and the tests.
-std::vector<std::uint8_t> ReadWholeFile(const std::filesystem::path& path);
-std::vector<std::uint8_t> BytesOf(std::string_view text);

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "archive/layout.hpp"
-#include "setuppack/archive_builder.hpp"
+#include "setuppack/package.hpp"
 
 // A member of the main file table as read.
 struct ArchiveMemberInfo {

@@ -1,42 +1,18 @@
 #include "setuppack/extract.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstring>
-#include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 
-#include "explode/explode.hpp"
-#include "setuppack/archive_builder.hpp"
+#include "explode/memory_codec.hpp"
 #include "setuppack/archive_reader.hpp"
+#include "setuppack/code_page.hpp"
 #include "setuppack/errors.hpp"
-#include "setuppack/list.hpp"
-#include "setuppack/manifest.hpp"
+#include "setuppack/file_io.hpp"
+#include "setuppack/package.hpp"
+#include "setuppack/values.hpp"
 
 namespace {
-
-struct MemoryStreams {
-  std::span<const std::uint8_t> input;
-  std::size_t position = 0;
-  std::vector<std::uint8_t>* output = nullptr;
-};
-
-unsigned int ReadFromMemory(char* buffer, unsigned int* size, void* userParameter) {
-  auto* streams = static_cast<MemoryStreams*>(userParameter);
-  const std::size_t left = streams->input.size() - streams->position;
-  const std::size_t n = std::min<std::size_t>(*size, left);
-  if (n != 0) std::memcpy(buffer, streams->input.data() + streams->position, n);
-  streams->position += n;
-  return static_cast<unsigned int>(n);
-}
-
-void WriteToMemory(char* buffer, unsigned int* size, void* userParameter) {
-  auto* streams = static_cast<MemoryStreams*>(userParameter);
-  streams->output->insert(streams->output->end(), buffer, buffer + *size);
-}
 
 // The host path of a member below `directory`: backslashes become "/", the
 // text is converted from code page 1252 to UTF-8.
@@ -53,36 +29,23 @@ void CheckName(const std::filesystem::path& program, const std::string& name) {
     throw InputError(program.string() + ": refusing member name: " + *problem);
 }
 
+// Writes one member in full or not at all, and gives it its stored time.
 void WriteMember(const std::filesystem::path& path, std::span<const std::uint8_t> data,
                  std::uint64_t fileTime) {
   std::error_code ec;
   std::filesystem::create_directories(path.parent_path(), ec);
   if (ec) throw InputError(path.parent_path().string() + ": cannot create directory: " + ec.message());
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) throw InputError(path.string() + ": cannot create: " + std::strerror(errno));
-  const bool written = data.empty() || std::fwrite(data.data(), 1, data.size(), f) == data.size();
-  if (std::fclose(f) != 0 || !written)
-    throw InputError(path.string() + ": cannot write: " + std::strerror(errno));
-  if (fileTime != 0) {
-    const UnixTime t = UnixFromFileTime(fileTime);
-    struct timespec times[2];
-    times[0].tv_sec = static_cast<time_t>(t.seconds);
-    times[0].tv_nsec = static_cast<long>(t.nanoseconds);
-    times[1] = times[0];
-    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
-      throw InputError(path.string() + ": cannot set the file time: " + std::strerror(errno));
+  try {
+    AtomicFile file(path);
+    file.Write(data);
+    file.Commit();
+    if (fileTime != 0) SetModificationTime(path, fileTime);
+  } catch (const FileError& e) {
+    throw InputError(path.string() + ": " + std::string(e.StepText()) + ": " + e.code().message());
   }
 }
 
 }  // namespace
-
-bool ExplodeBytes(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& output,
-                  std::uint32_t& result) {
-  auto work = std::make_unique<ExplodeWork>();
-  MemoryStreams streams{stream, 0, &output};
-  result = explode(ReadFromMemory, WriteToMemory, work.get(), &streams);
-  return result == kExplodeOk;
-}
 
 ExtractSummary ExtractSetupProgram(const std::filesystem::path& program,
                                    const std::filesystem::path& directory) {

@@ -7,8 +7,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <span>
-#include <vector>
 
 struct ExtractSummary {
   std::size_t files = 0;
@@ -20,8 +18,3 @@ struct ExtractSummary {
 // stream that does not decompress, and write failures.
 ExtractSummary ExtractSetupProgram(const std::filesystem::path& program,
                                    const std::filesystem::path& directory);
-
-// Decompresses one implode stream with `explode`. Returns false when the
-// decoder reports an error (its result in `result`).
-bool ExplodeBytes(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& output,
-                  std::uint32_t& result);

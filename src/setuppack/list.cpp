@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <system_error>
 
+#include "setuppack/code_page.hpp"
 #include "setuppack/errors.hpp"
+#include "setuppack/file_io.hpp"
+#include "setuppack/file_time.hpp"
 
 ArchiveListing ReadSetupProgram(const std::filesystem::path& path) {
   std::vector<std::uint8_t> program;
@@ -58,31 +61,6 @@ std::string FormatFileTimeUtc(std::uint64_t fileTime) {
                 static_cast<long>(hms.hours().count()), static_cast<long>(hms.minutes().count()),
                 static_cast<long long>(hms.seconds().count()));
   return text;
-}
-
-std::string AnsiToUtf8(const std::string& ansi) {
-  static const char16_t kHigh[32] = {
-      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-  };
-  std::string out;
-  for (char c : ansi) {
-    const auto b = static_cast<unsigned char>(c);
-    char32_t cp = b;
-    if (b >= 0x80 && b < 0xA0) cp = kHigh[b - 0x80];
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-  return out;
 }
 
 namespace {

@@ -31,5 +31,3 @@ std::vector<std::string> HeaderFlagNames(std::uint8_t flags);
 std::string MemberFlagWords(std::uint8_t flags);
 // "1999-09-27 06:31:34" for a FILETIME, "" for 0.
 std::string FormatFileTimeUtc(std::uint64_t fileTime);
-// Code page 1252 text -> UTF-8.
-std::string AnsiToUtf8(const std::string& ansi);

@@ -9,13 +9,15 @@
 #include <iostream>
 #include <string>
 
+#include "explode/implode.hpp"
+#include "setuppack/archive_reader.hpp"
 #include "setuppack/errors.hpp"
 #include "setuppack/extract.hpp"
-#include "setuppack/implode.hpp"
 #include "setuppack/list.hpp"
 #include "setuppack/manifest.hpp"
 #include "setuppack/package_writer.hpp"
 #include "setuppack/raw_streams.hpp"
+#include "setuppack/values.hpp"
 
 namespace {
 
@@ -105,10 +107,9 @@ int main(int argc, char** argv) {
     if (*list) return RunList(program, json);
     if (*extract) return RunExtract(program, directory);
     if (*implode) {
-      implodeOptions.literals = literals == "binary" ? LiteralMode::Binary
-                              : literals == "ascii"  ? LiteralMode::Ascii
-                                                     : LiteralMode::Auto;
-      implodeOptions.dictionarySize = dictionary == "auto" ? 0u : static_cast<unsigned>(std::stoul(dictionary));
+      // CLI11 has checked both words already.
+      implodeOptions.literals = ParseLiteralMode(literals).value_or(LiteralMode::Auto);
+      implodeOptions.dictionarySize = ParseDictionarySize(dictionary).value_or(0);
       return RunImplodeCommand(implodeOptions, inPath, outPath);
     }
     if (*explode) return RunExplodeCommand(inPath, outPath);

@@ -2,346 +2,32 @@
 
 #include <toml++/toml.h>
 
-#include <algorithm>
 #include <cctype>
-#include <chrono>
-#include <fstream>
-#include <initializer_list>
 #include <map>
-#include <sstream>
 
-#include "archive/member_name.hpp"
+#include "setuppack/code_page.hpp"
 #include "setuppack/errors.hpp"
-
-std::string ManifestPlace::Message(std::string_view problem) const {
-  std::string text = file;
-  if (line != 0) text += ":" + std::to_string(line);
-  text += ": ";
-  if (!field.empty()) text += field + ": ";
-  text += problem;
-  return text;
-}
-
-// ------------------------------------------------------------- value helpers
-
-std::optional<std::uint32_t> ParseByteSize(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  std::uint64_t value = 0;
-  std::size_t digits = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i, ++digits) {
-    value = value * 10 + static_cast<unsigned>(text[i] - '0');
-    if (value > 0xFFFFFFFFull) return std::nullopt;
-  }
-  if (digits == 0) return std::nullopt;
-  while (i < text.size() && text[i] == ' ') ++i;
-  std::string unit(text.substr(i));
-  while (!unit.empty() && unit.back() == ' ') unit.pop_back();
-  std::string lower;
-  for (char c : unit) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  static const std::pair<const char*, std::uint64_t> kUnits[] = {
-      {"", 1},          {"b", 1},           {"byte", 1},        {"bytes", 1},
-      {"kib", 1 << 10}, {"mib", 1 << 20},   {"gib", 1u << 30},  {"kb", 1000},
-      {"mb", 1000000},  {"gb", 1000000000},
-  };
-  for (const auto& [name, factor] : kUnits) {
-    if (lower == name) {
-      const std::uint64_t bytes = value * factor;
-      if (bytes > 0xFFFFFFFFull) return std::nullopt;
-      return static_cast<std::uint32_t>(bytes);
-    }
-  }
-  return std::nullopt;
-}
-
-std::optional<MemberVersion> ParseMemberVersion(std::string_view text) {
-  std::uint32_t parts[4];
-  std::size_t count = 0;
-  std::size_t i = 0;
-  while (count < 4) {
-    std::uint32_t value = 0;
-    std::size_t digits = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i, ++digits) {
-      value = value * 10 + static_cast<unsigned>(text[i] - '0');
-      if (value > 0xFFFF) return std::nullopt;
-    }
-    if (digits == 0) return std::nullopt;
-    parts[count++] = value;
-    if (count < 4) {
-      if (i >= text.size() || text[i] != '.') return std::nullopt;
-      ++i;
-    }
-  }
-  if (i != text.size()) return std::nullopt;
-  return MemberVersion{parts[0] << 16 | parts[1], parts[2] << 16 | parts[3]};
-}
-
-std::string ToMemberName(std::string_view text) {
-  std::string name(text);
-  std::replace(name.begin(), name.end(), '/', '\\');
-  return name;
-}
-
-std::optional<std::string> MemberNameProblem(std::string_view name) {
-  if (name.empty()) return "is empty; give a file name";
-  if (name.size() > kMaxArchiveString)
-    return "is " + std::to_string(name.size()) + " bytes long; a member name holds at most 255";
-  if (name.find('\0') != std::string_view::npos) return "holds a zero byte";
-  const std::string zero(name);
-  if (!IsSafeMemberName(zero.c_str()))
-    return "\"" + zero +
-           "\" would leave the install directory (a \"..\" part, a leading backslash, a drive "
-           "letter or a colon); give a path below the install directory";
-  for (char c : name) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || std::string_view("<>\"|?*").find(c) != std::string_view::npos)
-      return "\"" + zero + "\" holds a character that Windows refuses in file names";
-  }
-  if (name.back() == '\\') return "\"" + zero + "\" ends with a backslash; name a file";
-  if (name.find("\\\\") != std::string_view::npos)
-    return "\"" + zero + "\" has an empty path part (two backslashes in a row)";
-  return std::nullopt;
-}
+#include "setuppack/file_io.hpp"
+#include "setuppack/toml_access.hpp"
+#include "setuppack/values.hpp"
 
 namespace {
 
-// UTF-8 (the manifest's encoding) -> Windows code page 1252, the ANSI code page
-// the archive texts are meant for. Returns nullopt for invalid UTF-8 and for
-// characters that code page 1252 lacks.
-std::optional<std::string> ToAnsi(std::string_view utf8) {
-  static const std::pair<char32_t, unsigned char> kHigh[] = {
-      {0x20AC, 0x80}, {0x201A, 0x82}, {0x0192, 0x83}, {0x201E, 0x84}, {0x2026, 0x85},
-      {0x2020, 0x86}, {0x2021, 0x87}, {0x02C6, 0x88}, {0x2030, 0x89}, {0x0160, 0x8A},
-      {0x2039, 0x8B}, {0x0152, 0x8C}, {0x017D, 0x8E}, {0x2018, 0x91}, {0x2019, 0x92},
-      {0x201C, 0x93}, {0x201D, 0x94}, {0x2022, 0x95}, {0x2013, 0x96}, {0x2014, 0x97},
-      {0x02DC, 0x98}, {0x2122, 0x99}, {0x0161, 0x9A}, {0x203A, 0x9B}, {0x0153, 0x9C},
-      {0x017E, 0x9E}, {0x0178, 0x9F},
-  };
-  std::string out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    char32_t cp;
-    std::size_t extra;
-    if (b < 0x80) {
-      cp = b;
-      extra = 0;
-    } else if ((b & 0xE0) == 0xC0) {
-      cp = b & 0x1F;
-      extra = 1;
-    } else if ((b & 0xF0) == 0xE0) {
-      cp = b & 0x0F;
-      extra = 2;
-    } else if ((b & 0xF8) == 0xF0) {
-      cp = b & 0x07;
-      extra = 3;
-    } else {
-      return std::nullopt;
-    }
-    if (i + extra >= utf8.size()) return std::nullopt;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto c = static_cast<unsigned char>(utf8[i + k]);
-      if ((c & 0xC0) != 0x80) return std::nullopt;
-      cp = cp << 6 | (c & 0x3F);
-    }
-    i += extra + 1;
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-      out += static_cast<char>(cp);
-      continue;
-    }
-    bool found = false;
-    for (const auto& [code, ansi] : kHigh) {
-      if (code == cp) {
-        out += static_cast<char>(ansi);
-        found = true;
-        break;
-      }
-    }
-    if (!found) return std::nullopt;
-  }
-  return out;
-}
-
-std::string JoinKeys(std::initializer_list<std::string_view> keys) {
-  std::string text;
-  for (std::string_view k : keys) {
-    if (!text.empty()) text += ", ";
-    text += k;
-  }
-  return text;
-}
-
-std::string_view TypeName(const toml::node& node) {
-  switch (node.type()) {
-    case toml::node_type::string: return "a text";
-    case toml::node_type::integer: return "an integer";
-    case toml::node_type::floating_point: return "a floating-point number";
-    case toml::node_type::boolean: return "a boolean";
-    case toml::node_type::table: return "a table";
-    case toml::node_type::array: return "an array";
-    case toml::node_type::date: return "a date";
-    case toml::node_type::time: return "a time";
-    case toml::node_type::date_time: return "a date-time";
-    default: return "nothing";
-  }
-}
-
-// FILETIME of a TOML date-time; throws a plain message on problems.
-std::optional<std::uint64_t> FileTimeOfDateTime(const toml::date_time& dt, std::string& problem) {
-  if (!dt.offset) {
-    problem = "has no time zone; add one, e.g. 1999-09-27T06:31:34Z";
-    return std::nullopt;
-  }
-  using namespace std::chrono;
-  const year_month_day ymd{year{dt.date.year}, month{dt.date.month}, day{dt.date.day}};
-  if (!ymd.ok()) {
-    problem = "is not a valid date";
-    return std::nullopt;
-  }
-  const std::int64_t days = sys_days{ymd}.time_since_epoch().count();
-  const std::int64_t seconds = days * 86400 + dt.time.hour * 3600 + dt.time.minute * 60 +
-                               dt.time.second - std::int64_t{dt.offset->minutes} * 60;
-  const std::int64_t earliest = -static_cast<std::int64_t>(kFileTimeUnixEpoch / 10000000);
-  if (seconds <= earliest) {
-    problem = "lies before 1601, where Windows file times begin";
-    return std::nullopt;
-  }
-  return FileTimeFromUnix(seconds, dt.time.nanosecond);
-}
-
-class ManifestReader {
+// The schema: which tables and keys a manifest has and what each becomes.
+// Values are read through TomlAccess, which names file, line and field in
+// every message.
+class ManifestReader : private TomlAccess {
 public:
   ManifestReader(std::string file, std::filesystem::path base)
-      : file_(std::move(file)), base_(std::move(base)) {}
+      : TomlAccess(std::move(file)), base_(std::move(base)) {}
 
   Manifest Read(const toml::table& root, const std::filesystem::path& path);
 
 private:
-  ManifestPlace Place(const toml::node& node, std::string field) const {
-    return ManifestPlace{file_, node.source().begin.line, std::move(field)};
-  }
-  [[noreturn]] void Fail(const toml::node& node, const std::string& field,
-                         std::string_view problem) const {
-    throw InputError(Place(node, field).Message(problem));
-  }
-  [[noreturn]] void FailAt(std::uint32_t line, const std::string& field,
-                           std::string_view problem) const {
-    throw InputError(ManifestPlace{file_, line, field}.Message(problem));
-  }
-
-  static std::string Join(const std::string& prefix, std::string_view key) {
-    return prefix.empty() ? std::string(key) : prefix + "." + std::string(key);
-  }
-
-  void CheckKeys(const toml::table& table, const std::string& prefix,
-                 std::initializer_list<std::string_view> allowed) const {
-    for (auto&& [key, node] : table) {
-      if (std::find(allowed.begin(), allowed.end(), key.str()) == allowed.end())
-        FailAt(key.source().begin.line, Join(prefix, key.str()),
-               "unknown field; the fields here are " + JoinKeys(allowed));
-    }
-  }
-
-  const toml::table* Table(const toml::table& parent, std::string_view key,
-                           const std::string& prefix) const {
-    const toml::node* node = parent.get(key);
-    if (!node) return nullptr;
-    if (!node->is_table())
-      Fail(*node, Join(prefix, key), "must be a table, not " + std::string(TypeName(*node)));
-    return node->as_table();
-  }
-
-  // Array of tables ([[key]]); an absent key is an empty list.
-  std::vector<const toml::table*> TableArray(const toml::table& parent, std::string_view key,
-                                             const std::string& prefix) const {
-    std::vector<const toml::table*> tables;
-    const toml::node* node = parent.get(key);
-    if (!node) return tables;
-    const toml::array* array = node->as_array();
-    if (!array)
-      Fail(*node, Join(prefix, key),
-           "must be an array of tables ([[" + Join(prefix, key) + "]]), not " +
-               std::string(TypeName(*node)));
-    for (std::size_t i = 0; i < array->size(); ++i) {
-      const toml::node& item = *array->get(i);
-      if (!item.is_table())
-        Fail(item, Join(prefix, key) + "[" + std::to_string(i) + "]",
-             "must be a table, not " + std::string(TypeName(item)));
-      tables.push_back(item.as_table());
-    }
-    return tables;
-  }
-
-  // A text of 1..255 bytes in code page 1252, or nullopt when the key is absent.
-  std::optional<std::string> Text(const toml::table& table, std::string_view key,
-                                  const std::string& prefix) const {
-    const toml::node* node = table.get(key);
-    if (!node) return std::nullopt;
-    const std::string field = Join(prefix, key);
-    if (!node->is_string())
-      Fail(*node, field, "must be a text in double quotes, not " + std::string(TypeName(*node)));
-    const std::string& utf8 = node->as_string()->get();
-    std::optional<std::string> ansi = ToAnsi(utf8);
-    if (!ansi)
-      Fail(*node, field,
-           "holds characters that the Windows code page 1252 cannot show; use Western European "
-           "characters only");
-    if (ansi->empty()) Fail(*node, field, "is empty; leave the field out to store no value");
-    if (ansi->size() > kMaxArchiveString)
-      Fail(*node, field,
-           "is " + std::to_string(ansi->size()) + " bytes long; the archive stores at most 255");
-    return ansi;
-  }
-
-  std::string RequiredText(const toml::table& table, std::string_view key,
-                           const std::string& prefix, std::string_view hint) const {
-    std::optional<std::string> text = Text(table, key, prefix);
-    if (!text)
-      FailAt(table.source().begin.line, Join(prefix, key),
-             "missing; " + std::string(hint));
-    return *text;
-  }
-
-  // A plain file-system path text (UTF-8 kept as it is).
-  std::optional<std::string> PathText(const toml::table& table, std::string_view key,
-                                      const std::string& prefix) const {
-    const toml::node* node = table.get(key);
-    if (!node) return std::nullopt;
-    if (!node->is_string())
-      Fail(*node, Join(prefix, key), "must be a text, not " + std::string(TypeName(*node)));
-    const std::string& text = node->as_string()->get();
-    if (text.empty()) Fail(*node, Join(prefix, key), "is empty; give a file path");
-    return text;
-  }
-
-  bool Bool(const toml::table& table, std::string_view key, const std::string& prefix,
-            bool fallback = false) const {
-    const toml::node* node = table.get(key);
-    if (!node) return fallback;
-    if (!node->is_boolean())
-      Fail(*node, Join(prefix, key),
-           "must be true or false, not " + std::string(TypeName(*node)));
-    return node->as_boolean()->get();
-  }
-
-  std::optional<std::int64_t> Integer(const toml::table& table, std::string_view key,
-                                      const std::string& prefix, std::int64_t low,
-                                      std::int64_t high) const {
-    const toml::node* node = table.get(key);
-    if (!node) return std::nullopt;
-    if (!node->is_integer())
-      Fail(*node, Join(prefix, key), "must be an integer, not " + std::string(TypeName(*node)));
-    const std::int64_t value = node->as_integer()->get();
-    if (value < low || value > high)
-      Fail(*node, Join(prefix, key),
-           std::to_string(value) + " is out of range; give " + std::to_string(low) + " to " +
-               std::to_string(high));
-    return value;
-  }
-
   // A member name: "/" or "\" separators, checked.
   std::string MemberName(const toml::node& node, const std::string& field,
                          const std::string& text) const {
-    std::optional<std::string> ansi = ToAnsi(text);
+    std::optional<std::string> ansi = Utf8ToAnsi(text);
     if (!ansi)
       Fail(node, field, "holds characters that the Windows code page 1252 cannot show");
     std::string name = ToMemberName(*ansi);
@@ -379,7 +65,10 @@ private:
            "must be a date-time such as 1999-09-27T06:31:34Z, or 0 for no time, not " +
                std::string(TypeName(*node)));
     }
-    std::optional<std::uint64_t> fileTime = FileTimeOfDateTime(*dt, problem);
+    DateTime time{dt->date.year, dt->date.month, dt->date.day, dt->time.hour, dt->time.minute,
+                  dt->time.second, dt->time.nanosecond, std::nullopt};
+    if (dt->offset) time.offsetMinutes = dt->offset->minutes;
+    std::optional<std::uint64_t> fileTime = FileTimeOfDateTime(time, problem);
     if (!fileTime) Fail(*node, field, problem);
     return fileTime;
   }
@@ -390,7 +79,6 @@ private:
   void ReadIcons(const toml::table& root, Manifest& m) const;
   void ReadTrailing(const toml::table& root, Manifest& m) const;
 
-  std::string file_;
   std::filesystem::path base_;
 };
 
@@ -444,7 +132,7 @@ void ManifestReader::ReadSettings(const toml::table& root, Manifest& m) const {
           const toml::node& item = *array.get(k);
           const std::string field = "settings.launcher_classes[" + std::to_string(k) + "]";
           if (!item.is_string()) Fail(item, field, "must be a text, not " + std::string(TypeName(item)));
-          std::optional<std::string> ansi = ToAnsi(item.as_string()->get());
+          std::optional<std::string> ansi = Utf8ToAnsi(item.as_string()->get());
           if (!ansi || ansi->empty() || ansi->find(',') != std::string::npos)
             Fail(item, field, "must be a window class name without commas");
           if (!joined.empty()) joined += ",";
@@ -522,23 +210,11 @@ void ManifestReader::ReadHeader(const toml::table& root, Manifest& m) const {
     if (!node->is_string())
       Fail(*node, "header.platform", "must be a text, not " + std::string(TypeName(*node)));
     const std::string& value = node->as_string()->get();
-    static const std::pair<const char*, std::uint8_t> kPlatforms[] = {
-        {"any", 0},
-        {"not-nt", kHeaderFlagNotNt},
-        {"nt4", kHeaderFlagNt4},
-        {"nt-only", kHeaderFlagNtOnly},
-        {"nt4-only", kHeaderFlagNt4 | kHeaderFlagNtOnly},
-    };
-    bool known = false;
-    for (const auto& [name, bits] : kPlatforms) {
-      if (value == name) {
-        m.headerFlags |= bits;
-        known = true;
-      }
-    }
-    if (!known)
+    const std::optional<std::uint8_t> bits = ParsePlatform(value);
+    if (!bits)
       Fail(*node, "header.platform",
-           "\"" + value + "\" is unknown; use \"any\", \"not-nt\", \"nt4\", \"nt-only\" or \"nt4-only\"");
+           "\"" + value + "\" is unknown; use " + std::string(kPlatformNames));
+    m.headerFlags |= *bits;
   }
   if (Bool(*header, "not_nt", "header")) m.headerFlags |= kHeaderFlagNotNt;
   if (Bool(*header, "nt4", "header")) m.headerFlags |= kHeaderFlagNt4;
@@ -615,20 +291,20 @@ void ManifestReader::ReadFiles(const toml::table& root, Manifest& m) const {
     if (const toml::node* node = t.get("literals")) {
       if (!f.compress)
         Fail(*node, prefix + ".literals", "only applies with compress = true");
-      const std::optional<std::string> value = node->value<std::string>();
-      if (value == "binary") f.implode.literals = LiteralMode::Binary;
-      else if (value == "ascii") f.implode.literals = LiteralMode::Ascii;
-      else if (value == "auto") f.implode.literals = LiteralMode::Auto;
-      else Fail(*node, prefix + ".literals", "must be \"binary\", \"ascii\" or \"auto\"");
+      const std::optional<std::string> text = node->value<std::string>();
+      const std::optional<LiteralMode> mode = text ? ParseLiteralMode(*text) : std::nullopt;
+      if (!mode) Fail(*node, prefix + ".literals", "must be \"binary\", \"ascii\" or \"auto\"");
+      f.implode.literals = *mode;
     }
     if (const toml::node* node = t.get("dictionary")) {
       if (!f.compress)
         Fail(*node, prefix + ".dictionary", "only applies with compress = true");
-      const std::optional<std::int64_t> size =
-          node->is_integer() ? node->value<std::int64_t>() : std::nullopt;
-      if (size == 1024 || size == 2048 || size == 4096) f.implode.dictionarySize = static_cast<unsigned>(*size);
-      else if (node->value<std::string>() == "auto") f.implode.dictionarySize = 0;
-      else Fail(*node, prefix + ".dictionary", "must be 1024, 2048, 4096 or \"auto\"");
+      // An integer, or the text "auto"; "1024" as a text is no size here.
+      std::optional<unsigned> size;
+      if (node->is_integer()) size = DictionarySize(node->as_integer()->get());
+      else if (node->value<std::string>() == "auto") size = 0u;
+      if (!size) Fail(*node, prefix + ".dictionary", "must be 1024, 2048, 4096 or \"auto\"");
+      f.implode.dictionarySize = *size;
     }
     f.time = Time(t, prefix);
 
@@ -751,10 +427,13 @@ Manifest ParseManifest(std::string_view text, const std::filesystem::path& path)
 }
 
 Manifest LoadManifest(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw InputError(path.string() + ": cannot open the manifest; check the path");
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw InputError(path.string() + ": cannot read the manifest");
-  return ParseManifest(text.str(), path);
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes = ReadWholeFile(path);
+  } catch (const FileError& e) {
+    if (e.Step() == FileStep::Open)
+      throw InputError(path.string() + ": cannot open the manifest; check the path");
+    throw InputError(path.string() + ": cannot read the manifest");
+  }
+  return ParseManifest(std::string(bytes.begin(), bytes.end()), path);
 }

@@ -33,18 +33,9 @@
 #include <vector>
 
 #include "archive/layout.hpp"
-#include "setuppack/archive_builder.hpp"
-#include "setuppack/implode.hpp"
-
-// Where a manifest value came from, for messages: "package.toml:12: files[2].source".
-struct ManifestPlace {
-  std::string file;   // the manifest's path as given
-  std::uint32_t line = 0;
-  std::string field;  // dotted path of the value, e.g. "files[2].source"
-
-  // "file:line: field: " followed by `problem`.
-  std::string Message(std::string_view problem) const;
-};
+#include "explode/implode.hpp"
+#include "setuppack/errors.hpp"
+#include "setuppack/package.hpp"
 
 // A member of the main file table, as the manifest describes it.
 struct ManifestFile {
@@ -98,17 +89,3 @@ Manifest LoadManifest(const std::filesystem::path& path);
 // Parses manifest text; `path` names it in messages and gives the directory
 // that sources are relative to. Source files are not opened here.
 Manifest ParseManifest(std::string_view text, const std::filesystem::path& path);
-
-// "3 MiB", "12 KB", "4096", "4096 bytes" -> bytes. Returns nullopt for a text
-// that is no size or does not fit 32 bits. KiB/MiB/GiB are powers of 1024,
-// KB/MB/GB powers of 1000.
-std::optional<std::uint32_t> ParseByteSize(std::string_view text);
-
-// "2.0.0.0" -> {0x00020000, 0x00000000}. Four numbers of 0..65535 each; nullopt otherwise.
-std::optional<MemberVersion> ParseMemberVersion(std::string_view text);
-
-// The member name as stored: "/" replaced by "\". Returns the reason when it
-// is unusable: empty, longer than 255 bytes, leaving its directory, holding
-// characters Windows refuses in file names.
-std::string ToMemberName(std::string_view text);
-std::optional<std::string> MemberNameProblem(std::string_view name);

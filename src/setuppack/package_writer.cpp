@@ -8,7 +8,9 @@
 #include <system_error>
 
 #include "setuppack/errors.hpp"
-#include "setuppack/implode.hpp"
+#include "setuppack/file_io.hpp"
+#include "setuppack/file_time.hpp"
+#include "explode/implode.hpp"
 #include "setuppack/pe_version.hpp"
 
 namespace {

@@ -1,16 +1,15 @@
 #include "setuppack/raw_streams.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
 #include "explode/explode.hpp"
+#include "setuppack/file_io.hpp"
 
 namespace {
 
@@ -38,105 +37,40 @@ std::FILE* OpenInput(const std::string& path, File& owner) {
   return owner.get();
 }
 
-// An output that only appears under its name once it is complete: a file is
-// written as a temporary file in the same directory and renamed by Commit;
-// standard output is collected and written by Commit.
-class AtomicOutput {
+// An output that only appears once it is complete: a file through
+// AtomicFile, standard output collected and written by Commit.
+class CommandOutput {
  public:
-  explicit AtomicOutput(const std::string& path) : path_(path) {}
-  AtomicOutput(const AtomicOutput&) = delete;
-  AtomicOutput& operator=(const AtomicOutput&) = delete;
-  ~AtomicOutput() { Discard(); }
-
-  // Creates the temporary file; false with errno set on failure.
-  bool Open() {
-    if (IsStandardStream(path_)) return true;
-    tempPath_ = path_ + ".XXXXXX";
-    int fd = mkstemp(tempPath_.data());
-    if (fd < 0) {
-      tempPath_.clear();
-      return false;
-    }
-    // mkstemp makes the file private; give it the mode a new file gets.
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    file_.reset(fdopen(fd, "wb"));
-    if (!file_) {
-      close(fd);
-      return false;
-    }
-    return true;
+  // Throws FileError when the file cannot be created.
+  explicit CommandOutput(const std::string& path) {
+    if (!IsStandardStream(path)) file_.emplace(path);
   }
 
   void Write(const std::uint8_t* data, std::size_t size) {
-    if (size == 0 || failed_) return;
-    if (IsStandardStream(path_)) {
-      memory_.insert(memory_.end(), data, data + size);
-    } else if (std::fwrite(data, 1, size, file_.get()) != size) {
-      failed_ = true;
-      error_ = errno;
-    }
+    if (file_) file_->Write(std::span(data, size));
+    else memory_.insert(memory_.end(), data, data + size);
   }
 
-  // Puts the output in place; false with errno set on failure.
-  bool Commit() {
-    if (failed_) {
-      errno = error_;
-      return false;
+  // Puts the output in place; throws FileError on failure.
+  void Commit() {
+    if (file_) {
+      file_->Commit();
+      return;
     }
-    if (IsStandardStream(path_)) {
-      if (!memory_.empty() && std::fwrite(memory_.data(), 1, memory_.size(), stdout) != memory_.size()) return false;
-      return std::fflush(stdout) == 0;
-    }
-    std::FILE* file = file_.release();
-    if (std::fflush(file) != 0 || fsync(fileno(file)) != 0) {
-      int saved = errno;
-      std::fclose(file);
-      errno = saved;
-      return false;
-    }
-    if (std::fclose(file) != 0) return false;
-    if (std::rename(tempPath_.c_str(), path_.c_str()) != 0) return false;
-    tempPath_.clear();
-    return true;
-  }
-
-  void Discard() {
-    file_.reset();
-    if (!tempPath_.empty()) {
-      std::remove(tempPath_.c_str());
-      tempPath_.clear();
-    }
+    if ((!memory_.empty() && std::fwrite(memory_.data(), 1, memory_.size(), stdout) != memory_.size()) ||
+        std::fflush(stdout) != 0)
+      throw FileError(FileStep::Write, "standard output", std::error_code(errno, std::generic_category()));
   }
 
  private:
-  std::string path_;
-  std::string tempPath_;
-  File file_;
+  std::optional<AtomicFile> file_;
   std::vector<std::uint8_t> memory_;
-  bool failed_ = false;
-  int error_ = 0;
 };
-
-// Reads a whole input into memory; false with errno set on failure.
-bool ReadAll(const std::string& path, std::vector<std::uint8_t>& data) {
-  File owner;
-  std::FILE* file = OpenInput(path, owner);
-  if (file == nullptr) return false;
-  std::uint8_t buffer[65536];
-  for (;;) {
-    std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
-    data.insert(data.end(), buffer, buffer + got);
-    if (got < sizeof buffer) break;
-  }
-  return std::ferror(file) == 0;
-}
 
 // What the decoder's callbacks share.
 struct ExplodeContext {
   std::FILE* input = nullptr;
-  AtomicOutput* output = nullptr;
+  CommandOutput* output = nullptr;
   bool readFailed = false;
   int readError = 0;
   std::uint64_t bytesRead = 0;
@@ -173,12 +107,25 @@ void WriteCallback(char* buffer, unsigned int* size, void* userParameter) {
   context->bytesWritten += *size;
 }
 
+// Commits the output; returns the exit code.
+int CommitOutput(CommandOutput& output, const std::string& outPath) {
+  try {
+    output.Commit();
+  } catch (const FileError& error) {
+    Report(IsStandardStream(outPath) ? "standard output" : outPath, "cannot write: " + error.code().message());
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int RunImplodeCommand(const ImplodeOptions& options, const std::string& inPath, const std::string& outPath) {
   std::vector<std::uint8_t> input;
-  if (!ReadAll(inPath, input)) {
-    Report(DisplayName(inPath), std::string("cannot read: ") + std::strerror(errno));
+  try {
+    input = IsStandardStream(inPath) ? ReadWholeStream(stdin, "standard input") : ReadWholeFile(inPath);
+  } catch (const FileError& error) {
+    Report(DisplayName(inPath), "cannot read: " + error.code().message());
     return 1;
   }
   std::vector<std::uint8_t> stream;
@@ -191,17 +138,15 @@ int RunImplodeCommand(const ImplodeOptions& options, const std::string& inPath, 
     Report(DisplayName(inPath), error.what());
     return 1;
   }
-  AtomicOutput output(outPath);
-  if (!output.Open()) {
-    Report(outPath, std::string("cannot create: ") + std::strerror(errno));
+  std::optional<CommandOutput> output;
+  try {
+    output.emplace(outPath);
+  } catch (const FileError& error) {
+    Report(outPath, "cannot create: " + error.code().message());
     return 1;
   }
-  output.Write(stream.data(), stream.size());
-  if (!output.Commit()) {
-    Report(IsStandardStream(outPath) ? "standard output" : outPath, std::string("cannot write: ") + std::strerror(errno));
-    return 1;
-  }
-  return 0;
+  output->Write(stream.data(), stream.size());
+  return CommitOutput(*output, outPath);
 }
 
 int RunExplodeCommand(const std::string& inPath, const std::string& outPath) {
@@ -212,14 +157,16 @@ int RunExplodeCommand(const std::string& inPath, const std::string& outPath) {
     Report(name, std::string("cannot open: ") + std::strerror(errno));
     return 1;
   }
-  AtomicOutput output(outPath);
-  if (!output.Open()) {
-    Report(outPath, std::string("cannot create: ") + std::strerror(errno));
+  std::optional<CommandOutput> output;
+  try {
+    output.emplace(outPath);
+  } catch (const FileError& error) {
+    Report(outPath, "cannot create: " + error.code().message());
     return 1;
   }
   ExplodeContext context;
   context.input = input;
-  context.output = &output;
+  context.output = &*output;
   auto work = std::make_unique<ExplodeWork>();
   const std::uint32_t result = explode(ReadCallback, WriteCallback, work.get(), &context);
 
@@ -250,9 +197,5 @@ int RunExplodeCommand(const std::string& inPath, const std::string& outPath) {
       Report(name, "damaged implode stream: decoder result " + std::to_string(result));
       return 1;
   }
-  if (!output.Commit()) {
-    Report(IsStandardStream(outPath) ? "standard output" : outPath, std::string("cannot write: ") + std::strerror(errno));
-    return 1;
-  }
-  return 0;
+  return CommitOutput(*output, outPath);
 }

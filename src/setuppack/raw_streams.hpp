@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "setuppack/implode.hpp"
+#include "explode/implode.hpp"
 
 // Compresses inPath into one implode stream at outPath ("-" for standard
 // input or output). Returns the exit code: 0 ok, 1 when the input cannot be

@@ -27,9 +27,8 @@
 #include <string>
 #include <vector>
 
-#include "explode/explode.hpp"
-#include "setuppack/extract.hpp"
-#include "setuppack/implode.hpp"
+#include "explode/implode.hpp"
+#include "explode/memory_codec.hpp"
 
 namespace {
 
@@ -108,8 +107,8 @@ struct Decoded {
   std::vector<std::uint8_t> output;
 };
 
-// Decodes with the setup program's decoder, through the packager's
-// memory-to-memory wrapper.
+// Decodes with the setup program's decoder, through the codec's memory
+// adapter.
 Decoded Explode(std::span<const std::uint8_t> stream) {
   Decoded decoded;
   ExplodeBytes(stream, decoded.output, decoded.result);

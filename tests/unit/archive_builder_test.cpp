@@ -217,15 +217,4 @@ TEST(SetupProgram, LeavesNothingBehindWhenAWriteFails) {
   EXPECT_TRUE(dir.Files().empty());
 }
 
-TEST(FileTime, ConvertsToAndFromUnixTime) {
-  EXPECT_EQ(FileTimeFromUnix(0), kFileTimeUnixEpoch);
-  EXPECT_EQ(FileTimeFromUnix(938413894), kSeptember1999);
-  const UnixTime t = UnixFromFileTime(kSeptember1999 + 12345);
-  EXPECT_EQ(t.seconds, 938413894);
-  EXPECT_EQ(t.nanoseconds, 1234500u);
-  const UnixTime before = UnixFromFileTime(kFileTimeUnixEpoch - 1);
-  EXPECT_EQ(before.seconds, -1);
-  EXPECT_EQ(before.nanoseconds, 999999900u);
-}
-
 }  // namespace

@@ -1,4 +1,4 @@
-#include "setuppack/implode.hpp"
+#include "explode/implode.hpp"
 
 #include "explode/code_tables.hpp"
 
