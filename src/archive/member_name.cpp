@@ -31,3 +31,8 @@ bool IsSafeMemberName(const char* name) {
 bool FitsPathBuffer(std::size_t directoryLength, std::size_t nameLength, std::size_t bufferSize) {
   return directoryLength < bufferSize && nameLength < bufferSize - directoryLength;
 }
+
+bool IsConfigRuleInstalling(bool isConfigFile, bool skipConfig, bool keepExistingConfig, bool exists) {
+  if (!isConfigFile) return true;
+  return !skipConfig && !(keepExistingConfig && exists);
+}

@@ -1,7 +1,6 @@
 // Building installer archives byte by byte: the packager writes its packages
-// with this code, and the tests use it for well-formed packages as well as for
-// deliberately broken ones (wrong magic, wrong headerLength, a tag other than
-// 'F', data cut short...).
+// with this code, and the tests build their packages with it. It writes valid
+// archives only; the tests damage them afterwards (tests/support).
 //
 // Two levels:
 //   ArchiveWriter   an append-only byte sink with one method per on-disk item
@@ -10,12 +9,12 @@
 //                   nothing beyond what the byte layout itself can hold.
 //   PackageBuilder  a whole archive as records: header, settings strings, main
 //                   file table, icon table, trailing block. It computes the
-//                   header's counts and lengths unless told not to, and writes
-//                   a setup program: stub padded to kArchiveOffset + archive,
-//                   plus the external member files of EXT members.
+//                   header's counts and lengths, and writes a setup program:
+//                   stub padded to kArchiveOffset + archive, plus the external
+//                   member files of EXT members.
 //
-// The archive layout itself (offsets, flag bits, error codes) lives in
-// archive/layout.hpp, shared with setup.exe.
+// The archive layout itself (records, limits, name rules, error codes) lives
+// in archive/layout.hpp and archive/member_name.hpp, shared with setup.exe.
 #pragma once
 
 #include <cstddef>
@@ -28,13 +27,7 @@
 #include <vector>
 
 #include "archive/layout.hpp"
-
-// Largest text a length-prefixed string can hold: its length is one byte.
-constexpr std::size_t kMaxArchiveString = 255;
-
-// FILETIME of 1970-01-01 00:00:00 UTC: 100-nanosecond intervals between
-// 1 January 1601 and the Unix epoch.
-constexpr std::uint64_t kFileTimeUnixEpoch = 116444736000000000ull;
+#include "archive/member_name.hpp"
 
 // Append-only byte sink for archive items. Every integer is written low byte
 // first; nothing is padded or aligned.
@@ -49,7 +42,7 @@ public:
   // Win32 FILETIME: low 32-bit word first.
   ArchiveWriter& FileTime(std::uint64_t fileTime);
   // Length-prefixed string: one length byte N, then N bytes. Throws
-  // std::length_error for texts above 255 bytes. An empty text writes the
+  // std::length_error for texts above kMaxArchiveString bytes. An empty text writes the
   // single byte 0, which readers take as an absent string.
   ArchiveWriter& String(std::string_view text);
   // An absent string: the single length byte 0.
@@ -63,10 +56,6 @@ public:
   // The 8-byte member version of a SYS member: ms word, then ls word.
   ArchiveWriter& Version(MemberVersion version);
 
-  // Overwrite bytes already written, e.g. to patch a length afterwards.
-  void PatchU16(std::size_t offset, std::uint16_t value);
-  void PatchU32(std::size_t offset, std::uint32_t value);
-
   std::size_t Size() const { return bytes_.size(); }
   const std::vector<std::uint8_t>& Data() const { return bytes_; }
   std::vector<std::uint8_t> Take() { return std::move(bytes_); }
@@ -75,23 +64,23 @@ private:
   std::vector<std::uint8_t> bytes_;
 };
 
-// The twelve settings strings, in archive order, each absent (std::nullopt) or
-// a text of 1 to 255 bytes in the system code page. runCommand and defaultPath
-// are required by setup.exe (archive errors 13 and 12); the builder writes
-// whatever it is given.
+// The twelve settings strings of kSettingsStrings (archive/layout.hpp), each
+// absent (std::nullopt) or a text of 1 to 255 bytes in the system code page,
+// one member per field name. The builder writes whatever it is given, required
+// strings included.
 struct SettingsStrings {
-  std::optional<std::string> runCommand;      // program started by Run, version gate
-  std::optional<std::string> helpFile;        // opened by Overview
-  std::optional<std::string> readmeFile;      // opened by Read Me
-  std::optional<std::string> iniFile;         // account information file
-  std::optional<std::string> launcherClasses; // comma-separated window classes
-  std::optional<std::string> iconGroup;       // Start menu folder
-  std::optional<std::string> defaultPath;     // default install directory
-  std::optional<std::string> configName;      // shown by /I
-  std::optional<std::string> launcherFile;    // launcher program file name
-  std::optional<std::string> trayFile;        // tray program file name
-  std::optional<std::string> reservedString1; // kept, unused
-  std::optional<std::string> reservedString2; // kept, unused
+  std::optional<std::string> runCommand;
+  std::optional<std::string> helpFile;
+  std::optional<std::string> readmeFile;
+  std::optional<std::string> iniFile;
+  std::optional<std::string> launcherClasses;
+  std::optional<std::string> iconGroup;
+  std::optional<std::string> defaultPath;
+  std::optional<std::string> configName;
+  std::optional<std::string> launcherFile;
+  std::optional<std::string> trayFile;
+  std::optional<std::string> reservedString1;
+  std::optional<std::string> reservedString2;
 
   // Field by its SettingsString index (0..11).
   std::optional<std::string>& operator[](std::size_t index);
@@ -100,86 +89,69 @@ struct SettingsStrings {
   std::size_t EncodedSize() const;
 };
 
-// One member of the main file table.
-//   entry header   tag 'F', flags, storedLength = data.size() (unless
-//                  storedLengthOverride), originalSize, lastWriteTime
-//   name           length-prefixed, backslash-separated, 1..255 bytes
-//   version        8 bytes, written only when flags has kMemberSys
-//   data           the stored bytes; written into the archive unless the
-//                  member is EXT, whose data goes to the external member file
+// One member of the main file table (FileEntryHeader in archive/layout.hpp):
+// the entry header with storedLength = data.size(), the name, the version of
+// a SYS member, and the data unless the member is EXT, whose data goes to the
+// external member file.
 struct PackageMember {
-  std::string name;
+  std::string name;                       // backslash-separated
   std::uint8_t flags = 0;                 // MemberFlag bits
   std::vector<std::uint8_t> data;         // stored data (implode stream for CMP)
   std::uint32_t originalSize = 0;         // installed size, listed only
   std::uint64_t lastWriteTime = 0;        // FILETIME, UTC; 0 = none
   MemberVersion version{0, 0};            // SYS only
-  std::uint8_t tag = 'F';                 // anything else is archive error 10
-  std::optional<std::uint32_t> storedLengthOverride; // for malformed entries
 };
 
-// One icon entry: three length-prefixed strings. A name beginning with "*" is
-// the uninstall registration: display name behind the "*", arguments = the
-// uninstall program relative to the install directory.
+// One icon entry (archive/layout.hpp). The reader keeps an absent name too,
+// for the listing of an archive that setup.exe refuses.
 struct PackageIcon {
-  std::optional<std::string> name; // absent only in broken archives (error 11)
+  std::optional<std::string> name;
   std::optional<std::string> arguments;
   std::optional<std::string> target;
 };
 
-// One member of the trailing block, always stored as it is, always installed
-// into the install directory.
-//   "QZ": 18-byte entry header (tag 'F', flags 0, storedLength, originalSize
-//         unused, lastWriteTime), name, data
-//   "CT", "DS": 4-byte data length, name, data, end marker 'F'
+// One member of the trailing block (TrailingEntryHead in archive/layout.hpp).
 struct TrailingMember {
   std::string name;
   std::vector<std::uint8_t> data;
   std::uint64_t lastWriteTime = 0;      // "QZ" only
-  std::uint8_t tag = 'F';               // "QZ": entry tag; "CT"/"DS": end marker
-  std::uint8_t flags = 0;               // "QZ" only; non-zero is archive error 10
 };
 
-// The trailing block behind the icon table.
-//   type tag         2 bytes: "QZ", "CT" or "DS" (typeTag, any two bytes)
-//   configuration    length-prefixed, "QZ" and "CT" only; replaces configName
-//   trailingCount    2 bytes, at most 100 (countOverride for malformed blocks)
-//   entries          in the layout of the type
+// The trailing block behind the icon table: its type tag ("QZ", "CT" or "DS";
+// any other throws std::invalid_argument when written), the configuration name
+// ("QZ" and "CT" only) and the members.
 struct TrailingBlock {
   std::string typeTag = "QZ";
   std::optional<std::string> configName;
   std::vector<TrailingMember> members;
-  std::optional<std::uint16_t> countOverride;
 
+  TrailingType Type() const;
   // True for "QZ" and "CT": the block carries a configuration name.
   bool HasConfigName() const;
 };
 
-// An external member file of an EXT member: `fileName` ("_" + name[1..]) in
-// the directory of the setup program, holding exactly the stored data.
+// An external member file of an EXT member: `fileName` in the directory of the
+// setup program, holding exactly the stored data.
 struct ExternalFile {
   std::string fileName;
   std::vector<std::uint8_t> data;
 };
 
-// Name of the external member file of member `name`: its first character
-// replaced by "_" ("Agent.exe" -> "_gent.exe").
+// Name of the external member file of member `name` (member_name.hpp):
+// "Agent.exe" -> "_gent.exe".
 std::string ExternalFileName(std::string_view memberName);
 
-// A whole installer archive as records. With `computeHeader` on (the default)
-// ArchiveBytes() fills in fileCount, iconCount, headerLength and externalSize
-// from the records; with it off, `header` is written exactly as it is.
+// A whole installer archive as records. ArchiveBytes() fills in the header's
+// fileCount, iconCount, headerLength and externalSize from the records.
 class PackageBuilder {
 public:
   PackageBuilder();
 
   ArchiveHeader header{};   // magic "QZ", everything else 0
-  bool computeHeader = true;
   SettingsStrings settings;
   std::vector<PackageMember> files;
   std::vector<PackageIcon> icons;
   std::optional<TrailingBlock> trailing;
-  std::vector<std::uint8_t> tail;  // raw bytes behind everything else
 
   // A stored member with originalSize = data size.
   PackageMember& AddFile(std::string name, std::vector<std::uint8_t> data,
@@ -189,7 +161,7 @@ public:
                                MemberVersion version);
   PackageIcon& AddIcon(std::string name, std::optional<std::string> arguments = {},
                        std::optional<std::string> target = {});
-  // The uninstall registration: icon name "*" + displayName.
+  // The uninstall registration: icon name kUninstallIconMark + displayName.
   PackageIcon& AddUninstall(std::string displayName, std::string program);
   TrailingMember& AddTrailingFile(std::string name, std::vector<std::uint8_t> data,
                                   std::uint64_t lastWriteTime = 0);

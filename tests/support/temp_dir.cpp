@@ -63,8 +63,9 @@ std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
 }
 
 std::vector<std::uint8_t> FakeStub() {
-  std::vector<std::uint8_t> stub = {'M', 'Z'};
-  stub.resize(512, 0x90);
+  std::vector<std::uint8_t> stub(512, 0x90);
+  stub[0] = 'M';
+  stub[1] = 'Z';
   return stub;
 }
 

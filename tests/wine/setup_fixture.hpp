@@ -11,6 +11,7 @@
 
 #include "robot.hpp"
 #include "setuppack/archive_builder.hpp"
+#include "support/damaged_archive.hpp"
 #include "wine_fixture.hpp"
 
 namespace winetest {
@@ -42,8 +43,13 @@ protected:
   PackageBuilder NewPackage() const;
   // setup.exe + archive written as the package (and its external files).
   void WritePackage(const PackageBuilder& package, const std::string& name = kPackageName);
-  // setup.exe padded to the archive offset followed by raw archive bytes.
-  void WriteRawPackage(const std::vector<std::uint8_t>& archive, const std::string& name = kPackageName);
+  // The package written as above, then patched by `damage` (the external
+  // member files stay as written).
+  void WriteDamagedPackage(const PackageBuilder& package, void (*damage)(DamagedProgram&),
+                           const std::string& name = kPackageName);
+  // A case of the table of damaged archives, built on NewPackage(); returns
+  // the package before the damage.
+  PackageBuilder WriteDamagedPackage(const DamagedArchive& damaged);
 
   // The default install directory of the tests, C:\t\<test>\Install.
   std::string InstallDir() const { return WinFile("Install"); }
