@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "base/le.hpp"
+#include "support/sample_data.hpp"
 
 DamagedProgram::DamagedProgram(std::vector<std::uint8_t> program)
     : bytes_(std::move(program)), listing_(ReadArchive(bytes_)) {}
@@ -126,9 +127,6 @@ void DamagedProgram::Append(std::span<const std::uint8_t> bytes) {
 
 namespace {
 
-// 2000-01-02 13:04:05 UTC.
-constexpr std::uint64_t kTrailingTime = 125912918450000000ull;
-
 void First(PackageBuilder& p) { p.AddFile("first.txt", "first"); }
 
 // first.txt, bad.txt, after.txt in the main table.
@@ -146,9 +144,9 @@ void TrailingBlockOf(PackageBuilder& p, const char* type) {
   TrailingBlock& block = p.trailing.emplace();
   block.typeTag = type;
   block.configName = "Office";
-  p.AddTrailingFile("first.txt", BytesOf("first"), kTrailingTime);
-  p.AddTrailingFile("bad.txt", BytesOf("bad"), kTrailingTime);
-  p.AddTrailingFile("after.txt", BytesOf("after"), kTrailingTime);
+  p.AddTrailingFile("first.txt", BytesOf("first"), kSampleTime);
+  p.AddTrailingFile("bad.txt", BytesOf("bad"), kSampleTime);
+  p.AddTrailingFile("after.txt", BytesOf("after"), kSampleTime);
 }
 
 void QzBlock(PackageBuilder& p) { TrailingBlockOf(p, "QZ"); }

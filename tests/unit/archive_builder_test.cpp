@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "setuppack/list.hpp"
+#include "support/sample_data.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {

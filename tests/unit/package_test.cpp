@@ -22,6 +22,7 @@
 #include "setuppack/package_writer.hpp"
 #include "support/damaged_archive.hpp"
 #include "support/pe_image.hpp"
+#include "support/sample_data.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {

@@ -12,6 +12,7 @@
 #include "robot.hpp"
 #include "setuppack/archive_builder.hpp"
 #include "support/damaged_archive.hpp"
+#include "support/sample_data.hpp"
 #include "wine_fixture.hpp"
 
 namespace winetest {
@@ -27,9 +28,6 @@ inline const std::string kRunCommand = "Korvane.exe";
 
 inline constexpr Milliseconds kBoxTimeout(20000);
 inline constexpr Milliseconds kRunTimeout(60000);
-
-// 2000-01-02 13:04:05 UTC as a FILETIME.
-inline constexpr std::uint64_t kSampleTime = 125912918450000000ull;
 
 std::string ArchiveErrorBoxText(const std::string& errorText);
 
