@@ -224,7 +224,9 @@ bool Reader::ReadTrailingBlock() {
 }  // namespace
 
 const std::optional<std::string>& ArchiveListing::EffectiveConfigName() const {
-  if (trailing && trailing->typeTag != "DS") return trailing->configName;
+  if (trailing &&
+      TrailingHasConfigName(TrailingTypeFromTag(reinterpret_cast<const std::uint8_t*>(trailing->typeTag.data()))))
+    return trailing->configName;
   return settings.configName;
 }
 
