@@ -135,33 +135,31 @@ struct SettingsStringInfo {
 };
 
 // The twelve settings strings, each a length-prefixed string directly behind
-// the header, in this order:
-//   runCommand       program file the Run button starts; its installed copy's
-//                    version decides whether an upgrade is allowed
-//   helpFile         help file opened by the Overview button
-//   readmeFile       read-me file opened by the Read Me button
-//   iniFile          account information file; the first trailing member of
-//                    this name is not installed over an existing file
-//   launcherClasses  comma-separated window classes of the running launcher
-//   iconGroup        program group (Start menu folder)
-//   defaultPath      default install directory
-//   configName       configuration name; a "QZ" or "CT" trailing block
-//                    replaces it
-//   launcherFile     file name of the launcher program
-//   trayFile         file name of the tray program; only listed
-//   reservedString1, reservedString2  read and kept, no further use
-// Files are relative to the install directory.
+// the header, in this order. Files are relative to the install directory.
 inline constexpr SettingsStringInfo kSettingsStrings[kSettingsStringCount] = {
+    // program file the Run button starts; its installed copy's version decides
+    // whether an upgrade is allowed
     {kRunCommand, "runCommand", "run_command", true},
+    // help file opened by the Overview button
     {kHelpFile, "helpFile", "help_file", false},
+    // read-me file opened by the Read Me button
     {kReadmeFile, "readmeFile", "readme_file", false},
+    // account information file: the first trailing member of this name is not
+    // installed over an existing file
     {kIniFile, "iniFile", "ini_file", false},
+    // comma-separated window classes of the running launcher
     {kLauncherClasses, "launcherClasses", "launcher_classes", false},
+    // program group (Start menu folder)
     {kIconGroup, "iconGroup", "icon_group", false},
+    // default install directory
     {kDefaultPath, "defaultPath", "default_path", true},
+    // configuration name; a "QZ" or "CT" trailing block replaces it
     {kConfigName, "configName", "config_name", false},
+    // file name of the launcher program
     {kLauncherFile, "launcherFile", "launcher_file", false},
+    // file name of the tray program; only listed
     {kTrayFile, "trayFile", "tray_file", false},
+    // read and kept, no further use
     {kReservedString1, "reservedString1", "reserved_1", false},
     {kReservedString2, "reservedString2", "reserved_2", false},
 };
