@@ -59,11 +59,20 @@ set_target_properties(setuppack PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PRODUCT_DI
 enable_testing()
 include(GoogleTest)
 
-file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/tests/unit/*.cpp ${PROJECT_SOURCE_DIR}/tests/support/*.cpp)
+# Test support (tests/support): temporary directories, sample data, PE images
+# and damaged archives, for the unit tests and the Wine tests alike; built in
+# the flavour of the product code that each test binary links.
+file(GLOB TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/support/*.cpp)
+foreach(flavour plain san)
+  add_library(test_support_${flavour} STATIC ${TEST_SUPPORT_SOURCES})
+  target_include_directories(test_support_${flavour} PUBLIC ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_options(test_support_${flavour} PRIVATE ${WARNING_FLAGS})
+  target_link_libraries(test_support_${flavour} PUBLIC korvane_${flavour})
+endforeach()
+
+file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/unit/*.cpp)
 add_executable(unit_tests ${UNIT_TEST_SOURCES})
-target_include_directories(unit_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
-target_link_libraries(unit_tests PRIVATE korvane_san GTest::gtest GTest::gtest_main)
+target_link_libraries(unit_tests PRIVATE test_support_san korvane_san GTest::gtest GTest::gtest_main)
 target_compile_definitions(unit_tests PRIVATE
   SOURCE_DIR="${PROJECT_SOURCE_DIR}" PRODUCT_DIR="${PRODUCT_DIR}")
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)

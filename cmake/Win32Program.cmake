@@ -40,8 +40,11 @@ add_executable(setup WIN32
   src/setup/platform.cpp
   src/setup/completion.cpp
   src/archive/open_archive.cpp
+  src/archive/member_output.cpp
+  src/archive/file_version.cpp
   src/archive/extract.cpp
   src/archive/icon_table.cpp
+  src/archive/trailing_block.cpp
   src/archive/setup_info.cpp
   src/explode/compressed_bitmap.cpp
   src/agent/agent_control.cpp

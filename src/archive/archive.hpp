@@ -11,6 +11,8 @@
 int OpenArchive(const char* fileName);
 // Reads one length-prefixed string: a new heap string, or null when absent.
 char* ReadArchiveString();
+// Reads `count` bytes at the archive position; false when fewer arrive.
+bool ReadArchiveBytes(void* buffer, DWORD count);
 
 // The main file table: 0, or an archive error code (1 = already shown).
 int ExtractMainTable();
@@ -19,12 +21,5 @@ int ReadIconTable();
 // The trailing block: 0, or an archive error code.
 int ExtractTrailingBlock();
 
-// Shared pieces of the two file tables.
-int ReadMemberName(char* name, int nameSize);
-int PlaceMemberName(const char* name, int forSystem);
-int CreateOutputFile(char* path, int createDirectories);
-int CopyStoredMember(char* buffer, DWORD chunkSize);
-unsigned int ReadCallback(char* buffer, unsigned int* size, void* userParameter);
-void WriteCallback(char* buffer, unsigned int* size, void* userParameter);
 
 INT_PTR CALLBACK SetupInfoDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

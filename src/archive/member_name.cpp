@@ -51,3 +51,8 @@ MemberNameFault FindMemberNameFault(const char* name, std::size_t length) {
   }
   return kMemberNameOk;
 }
+
+bool IsConfigRuleInstalling(bool isConfigFile, bool skipConfig, bool keepExistingConfig, bool exists) {
+  if (!isConfigFile) return true;
+  return !skipConfig && !(keepExistingConfig && exists);
+}

@@ -8,6 +8,26 @@
 
 #include <cstddef>
 
+// The external member file of an EXT member lies in the setup program's
+// directory and holds exactly the member's stored data (compressed or not, as
+// CMP says). Its name is the member name with the first character replaced by
+// kExternalNameMark: "Agent.exe" -> "_gent.exe".
+constexpr char kExternalNameMark = '_';
+
+// Turns a copy of a member name (at least one character) into the name of its
+// external member file.
+inline void MarkExternalFileName(char* name) { name[0] = kExternalNameMark; }
+
+// The configuration file that the options /N and /CO are about, in the main
+// file table and in the trailing block alike; matched without regard to case.
+constexpr char kConfigFileName[] = "CONFIG.DAT";
+
+// The CONFIG.DAT rule, for a member that would otherwise be installed: a member
+// of another name is installed; CONFIG.DAT is never installed with
+// `skipConfig` (/N), and with `keepExistingConfig` (on unless /CO) not over a
+// file that `exists` already.
+bool IsConfigRuleInstalling(bool isConfigFile, bool skipConfig, bool keepExistingConfig, bool exists);
+
 // True when `name` (zero-terminated) stays below its directory: it is not
 // empty, has no ".." part (nor one of only dots and blanks that Windows may
 // read as ".."), does not begin with a backslash or slash (so no UNC

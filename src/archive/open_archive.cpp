@@ -16,10 +16,7 @@ int CheckHeaderAndStrings() {
   }
   SetFilePointer(s.archiveFile, static_cast<LONG>(s.archiveOffset), nullptr, FILE_BEGIN);
   std::uint8_t bytes[kArchiveHeaderSize] = {};
-  DWORD read = 0;
-  if (!ReadFile(s.archiveFile, bytes, sizeof bytes, &read, nullptr) || read != sizeof bytes) {
-    return kArchiveReadFailed;
-  }
+  if (!ReadArchiveBytes(bytes, sizeof bytes)) return kArchiveReadFailed;
   LoadArchiveHeader(bytes, &s.header);
   if (!HasArchiveMagic(s.header)) return kArchiveHeaderInvalid;
   s.progressDone += kArchiveHeaderSize;
@@ -52,17 +49,21 @@ int OpenArchive(const char* fileName) {
   return 0;
 }
 
+bool ReadArchiveBytes(void* buffer, DWORD count) {
+  DWORD read = 0;
+  return ReadFile(setupState.archiveFile, buffer, count, &read, nullptr) && read == count;
+}
+
 char* ReadArchiveString() {
   SetupState& s = setupState;
   std::uint8_t length = 0;
-  DWORD read = 0;
-  ReadFile(s.archiveFile, &length, 1, &read, nullptr);
+  ReadArchiveBytes(&length, 1);
   s.progressDone += 1;
   if (length == 0) return nullptr;
   // Zero-filled, so a string cut short by the end of the file holds zeros.
   char* text = static_cast<char*>(AllocZeroed(length + 1u));
   if (text == nullptr) return nullptr;
-  ReadFile(s.archiveFile, text, length, &read, nullptr);
+  ReadArchiveBytes(text, length);
   s.progressDone += length;
   return text;
 }

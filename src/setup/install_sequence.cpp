@@ -9,6 +9,7 @@
 
 #include "agent/agent_control.hpp"
 #include "archive/archive.hpp"
+#include "archive/file_version.hpp"
 #include "base/bounded_text.hpp"
 #include "resources/resource.h"
 #include "setup/platform_rules.hpp"
@@ -130,30 +131,24 @@ void CleanUpSetup() {
 }
 
 char* GetFileVersionText(const char* path) {
-  DWORD handle = 0;
-  const DWORD size = GetFileVersionInfoSizeA(path, &handle);
-  if (size == 0) return nullptr;
-  void* block = LocalAlloc(LPTR, size);
+  void* block = LoadVersionBlock(path);
   if (block == nullptr) return nullptr;
   char* result = nullptr;
-  if (GetFileVersionInfoA(path, 0, size, block)) {
-    WORD* translation = nullptr;
-    UINT length = 0;
-    unsigned language = 0x0409;
-    unsigned codePage = 0x04E4;
-    if (VerQueryValueA(block, "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
-                       &length) &&
-        translation != nullptr && length >= 4) {
-      language = translation[0];
-      codePage = translation[1];
-    }
-    char query[64];
-    wsprintfA(query, "\\StringFileInfo\\%04x%04x\\%s", language, codePage, "FileVersion");
-    char* text = nullptr;
-    if (VerQueryValueA(block, query, reinterpret_cast<void**>(&text), &length) && text != nullptr) {
-      CopyBounded(setupState.versionText, sizeof setupState.versionText, text);
-      result = setupState.versionText;
-    }
+  UINT length = 0;
+  unsigned language = 0x0409;
+  unsigned codePage = 0x04E4;
+  const auto* translation =
+      static_cast<const WORD*>(QueryVersionValue(block, "\\VarFileInfo\\Translation", &length));
+  if (translation != nullptr && length >= 4) {
+    language = translation[0];
+    codePage = translation[1];
+  }
+  char query[64];
+  wsprintfA(query, "\\StringFileInfo\\%04x%04x\\%s", language, codePage, "FileVersion");
+  const auto* text = static_cast<const char*>(QueryVersionValue(block, query, &length));
+  if (text != nullptr) {
+    CopyBounded(setupState.versionText, sizeof setupState.versionText, text);
+    result = setupState.versionText;
   }
   LocalFree(block);
   return result;

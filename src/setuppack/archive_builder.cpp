@@ -68,16 +68,6 @@ ArchiveWriter& ArchiveWriter::Version(MemberVersion version) {
   return U32(version.ls);
 }
 
-void ArchiveWriter::PatchU16(std::size_t offset, std::uint16_t value) {
-  if (offset + 2 > bytes_.size()) throw std::out_of_range("PatchU16 beyond the written bytes");
-  StoreLe16(bytes_.data() + offset, value);
-}
-
-void ArchiveWriter::PatchU32(std::size_t offset, std::uint32_t value) {
-  if (offset + 4 > bytes_.size()) throw std::out_of_range("PatchU32 beyond the written bytes");
-  StoreLe32(bytes_.data() + offset, value);
-}
-
 // --------------------------------------------------------------- PackageBuilder
 
 PackageBuilder::PackageBuilder() {
@@ -115,7 +105,7 @@ PackageIcon& PackageBuilder::AddIcon(std::string name, std::optional<std::string
 }
 
 PackageIcon& PackageBuilder::AddUninstall(std::string displayName, std::string program) {
-  return AddIcon("*" + displayName, std::move(program));
+  return AddIcon(kUninstallIconMark + displayName, std::move(program));
 }
 
 TrailingMember& PackageBuilder::AddTrailingFile(std::string name, std::vector<std::uint8_t> data,
@@ -131,14 +121,12 @@ TrailingMember& PackageBuilder::AddTrailingFile(std::string name, std::vector<st
 
 ArchiveHeader PackageBuilder::FinalHeader() const {
   ArchiveHeader h = header;
-  if (!computeHeader) return h;
   h.fileCount = static_cast<std::uint16_t>(files.size());
   h.iconCount = static_cast<std::uint16_t>(icons.size());
   h.headerLength = static_cast<std::uint16_t>(kArchiveHeaderSize + settings.EncodedSize());
   std::uint32_t external = 0;
   for (const PackageMember& m : files) {
-    if (m.flags & kMemberExt)
-      external += m.storedLengthOverride.value_or(static_cast<std::uint32_t>(m.data.size()));
+    if (m.flags & kMemberExt) external += static_cast<std::uint32_t>(m.data.size());
   }
   h.externalSize = external;
   return h;
@@ -146,9 +134,9 @@ ArchiveHeader PackageBuilder::FinalHeader() const {
 
 static FileEntryHeader EntryHeaderOf(const PackageMember& m) {
   FileEntryHeader e{};
-  e.tag = m.tag;
+  e.tag = kEntryTag;
   e.flags = m.flags;
-  e.storedLength = m.storedLengthOverride.value_or(static_cast<std::uint32_t>(m.data.size()));
+  e.storedLength = static_cast<std::uint32_t>(m.data.size());
   e.originalSize = m.originalSize;
   e.lastWriteTimeLow = static_cast<std::uint32_t>(m.lastWriteTime);
   e.lastWriteTimeHigh = static_cast<std::uint32_t>(m.lastWriteTime >> 32);
@@ -158,7 +146,7 @@ static FileEntryHeader EntryHeaderOf(const PackageMember& m) {
 std::vector<std::uint8_t> PackageBuilder::ArchiveBytes() const {
   ArchiveWriter w;
   w.Header(FinalHeader());
-  for (std::size_t i = 0; i < kSettingsStringCount; ++i) w.OptionalString(settings[i]);
+  for (const SettingsStringInfo& info : kSettingsStrings) w.OptionalString(settings[info.index]);
 
   for (const PackageMember& m : files) {
     w.EntryHeader(EntryHeaderOf(m));
@@ -175,33 +163,26 @@ std::vector<std::uint8_t> PackageBuilder::ArchiveBytes() const {
 
   if (trailing) {
     const TrailingBlock& t = *trailing;
+    const TrailingType type = t.Type();
+    if (type == kTrailingUnknown)
+      throw std::invalid_argument("the trailing block's type tag must be QZ, CT or DS, not " + t.typeTag);
+    if (t.members.size() > kMaxTrailingCount)
+      throw std::length_error("a trailing block holds at most 100 members");
     w.Chars(t.typeTag);
     if (t.HasConfigName()) w.OptionalString(t.configName);
-    w.U16(t.countOverride.value_or(static_cast<std::uint16_t>(t.members.size())));
-    const bool qz = t.typeTag == "QZ";
+    w.U16(static_cast<std::uint16_t>(t.members.size()));
     for (const TrailingMember& m : t.members) {
-      const auto length = static_cast<std::uint32_t>(m.data.size());
-      if (qz) {
-        FileEntryHeader e{};
-        e.tag = m.tag;
-        e.flags = m.flags;
-        e.storedLength = length;
-        e.originalSize = length;
-        e.lastWriteTimeLow = static_cast<std::uint32_t>(m.lastWriteTime);
-        e.lastWriteTimeHigh = static_cast<std::uint32_t>(m.lastWriteTime >> 32);
-        w.EntryHeader(e);
-        w.String(m.name);
-        w.Bytes(m.data);
-      } else {
-        w.U32(length);
-        w.String(m.name);
-        w.Bytes(m.data);
-        w.U8(m.tag);
-      }
+      const TrailingEntryHead head = {static_cast<std::uint32_t>(m.data.size()),
+                                      static_cast<std::uint32_t>(m.lastWriteTime),
+                                      static_cast<std::uint32_t>(m.lastWriteTime >> 32)};
+      std::uint8_t b[kFileEntryHeaderSize];
+      StoreTrailingEntryHead(type, head, b);
+      w.Bytes(std::span<const std::uint8_t>(b, TrailingEntryHeadSize(type)));
+      w.String(m.name);
+      w.Bytes(m.data);
+      if (TrailingEndMarkerSize(type) != 0) w.U8(kEntryTag);
     }
   }
-
-  w.Bytes(tail);
   return w.Take();
 }
 

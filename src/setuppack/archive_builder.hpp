@@ -1,7 +1,6 @@
 // Building installer archives byte by byte: the packager writes its packages
-// with this code, and the tests use it for well-formed packages as well as for
-// deliberately broken ones (wrong magic, wrong headerLength, a tag other than
-// 'F', data cut short...).
+// with this code, and the tests build their packages with it. It writes valid
+// archives only; the tests damage them afterwards (tests/support).
 //
 // Two levels:
 //   ArchiveWriter   an append-only byte sink with one method per on-disk item
@@ -10,12 +9,12 @@
 //                   nothing beyond what the byte layout itself can hold.
 //   PackageBuilder  a whole archive as records: header, settings strings, main
 //                   file table, icon table, trailing block. It computes the
-//                   header's counts and lengths unless told not to, and writes
-//                   a setup program: stub padded to kArchiveOffset + archive,
-//                   plus the external member files of EXT members.
+//                   header's counts and lengths, and writes a setup program:
+//                   stub padded to kArchiveOffset + archive, plus the external
+//                   member files of EXT members.
 //
-// The archive layout itself (offsets, flag bits, error codes) lives in
-// archive/layout.hpp, shared with setup.exe.
+// The archive layout itself (records, limits, name rules, error codes) lives
+// in archive/layout.hpp and archive/member_name.hpp, shared with setup.exe.
 #pragma once
 
 #include <cstddef>
@@ -45,7 +44,7 @@ public:
   // Win32 FILETIME: low 32-bit word first.
   ArchiveWriter& FileTime(std::uint64_t fileTime);
   // Length-prefixed string: one length byte N, then N bytes. Throws
-  // std::length_error for texts above 255 bytes. An empty text writes the
+  // std::length_error for texts above kMaxArchiveString bytes. An empty text writes the
   // single byte 0, which readers take as an absent string.
   ArchiveWriter& String(std::string_view text);
   // An absent string: the single length byte 0.
@@ -59,10 +58,6 @@ public:
   // The 8-byte member version of a SYS member: ms word, then ls word.
   ArchiveWriter& Version(MemberVersion version);
 
-  // Overwrite bytes already written, e.g. to patch a length afterwards.
-  void PatchU16(std::size_t offset, std::uint16_t value);
-  void PatchU32(std::size_t offset, std::uint32_t value);
-
   std::size_t Size() const { return bytes_.size(); }
   const std::vector<std::uint8_t>& Data() const { return bytes_; }
   std::vector<std::uint8_t> Take() { return std::move(bytes_); }
@@ -71,20 +66,17 @@ private:
   std::vector<std::uint8_t> bytes_;
 };
 
-// A whole installer archive as records. With `computeHeader` on (the default)
-// ArchiveBytes() fills in fileCount, iconCount, headerLength and externalSize
-// from the records; with it off, `header` is written exactly as it is.
+// A whole installer archive as records. ArchiveBytes() fills in the header's
+// fileCount, iconCount, headerLength and externalSize from the records.
 class PackageBuilder {
 public:
   PackageBuilder();
 
   ArchiveHeader header{};   // magic "QZ", everything else 0
-  bool computeHeader = true;
   SettingsStrings settings;
   std::vector<PackageMember> files;
   std::vector<PackageIcon> icons;
   std::optional<TrailingBlock> trailing;
-  std::vector<std::uint8_t> tail;  // raw bytes behind everything else
 
   // A stored member with originalSize = data size.
   PackageMember& AddFile(std::string name, std::vector<std::uint8_t> data,
@@ -94,7 +86,7 @@ public:
                                MemberVersion version);
   PackageIcon& AddIcon(std::string name, std::optional<std::string> arguments = {},
                        std::optional<std::string> target = {});
-  // The uninstall registration: icon name "*" + displayName.
+  // The uninstall registration: icon name kUninstallIconMark + displayName.
   PackageIcon& AddUninstall(std::string displayName, std::string program);
   TrailingMember& AddTrailingFile(std::string name, std::vector<std::uint8_t> data,
                                   std::uint64_t lastWriteTime = 0);

@@ -15,6 +15,7 @@ public:
   std::uint64_t Left() const { return bytes_.size() - position_; }
   bool Has(std::uint64_t n) const { return n <= Left(); }
 
+  const std::uint8_t* Here() const { return bytes_.data() + position_; }
   const std::uint8_t* Take(std::uint64_t n) {
     const std::uint8_t* p = bytes_.data() + position_;
     position_ += n;
@@ -46,13 +47,13 @@ private:
   bool ReadString(std::optional<std::string>& text, const char* what) {
     const std::uint64_t at = in_.Position();
     if (!in_.Has(1)) return Stop(kArchiveReadFailed, at, std::string("the file ends before ") + what);
-    const std::uint8_t n = *in_.Take(1);
-    if (!in_.Has(n))
-      return Stop(kArchiveReadFailed, at, std::string("the file ends inside ") + what);
-    const auto* p = reinterpret_cast<const char*>(in_.Take(n));
-    progressDone_ += 1u + n;
-    if (n == 0) text.reset();
-    else text = std::string(p, n);
+    ArchiveStringView view;
+    const std::size_t size = ParseArchiveString(in_.Here(), in_.Left(), &view);
+    if (size == 0) return Stop(kArchiveReadFailed, at, std::string("the file ends inside ") + what);
+    in_.Take(size);
+    progressDone_ += size;
+    if (view.length == 0) text.reset();
+    else text = std::string(view.text, view.length);
     return true;
   }
 
@@ -83,11 +84,11 @@ bool Reader::ReadHeaderAndSettings() {
     return Stop(kArchiveHeaderInvalid, kArchiveOffset, "the magic is not \"QZ\"");
   progressDone_ = kArchiveHeaderSize;
   progressTotal_ = out_.header.externalSize + (out_.fileSize - kArchiveOffset);
-  for (std::size_t i = 0; i < kSettingsStringCount; ++i) {
-    if (!ReadString(out_.settings[i], kSettingsStringNames[i])) return false;
+  for (const SettingsStringInfo& info : kSettingsStrings) {
+    if (!ReadString(out_.settings[info.index], info.field)) return false;
   }
   if (out_.header.headerLength != progressDone_)
-    return Stop(kArchiveHeaderLength, kArchiveOffset + 14,
+    return Stop(kArchiveHeaderLength, kArchiveOffset + kHeaderLengthOffset,
                 "headerLength is " + std::to_string(out_.header.headerLength) +
                     ", the header and settings strings take " + std::to_string(progressDone_));
   if (!out_.settings.defaultPath)
@@ -105,15 +106,16 @@ bool Reader::ReadMainTable() {
     if (!in_.Has(kFileEntryHeaderSize))
       return Stop(kArchiveReadFailed, at, "the file ends inside the header of " + which);
     ArchiveMemberInfo member;
+    member.entryOffset = at;
     LoadFileEntryHeader(in_.Take(kFileEntryHeaderSize), &member.entry);
     progressDone_ += kFileEntryHeaderSize;
-    if (member.entry.tag != 'F')
+    if (member.entry.tag != kEntryTag)
       return Stop(kArchiveFileHeaderInvalid, at, "the tag of " + which + " is not 'F'");
     std::optional<std::string> name;
     if (!ReadString(name, "a member name")) return false;
     if (!name) return Stop(kArchiveNameMissing, at + kFileEntryHeaderSize, which + " has no name");
     member.name = *name;
-    if (progressDone_ + member.entry.storedLength > progressTotal_)
+    if (ReachesBeyondProgressTotal(progressDone_, member.entry.storedLength, progressTotal_))
       return Stop(kArchiveBadLength, at,
                   which + " (" + member.name + ") claims " +
                       std::to_string(member.entry.storedLength) +
@@ -143,6 +145,7 @@ bool Reader::ReadMainTable() {
 bool Reader::ReadIconTable() {
   for (std::uint32_t i = 0; i < out_.header.iconCount; ++i) {
     const std::uint64_t at = in_.Position();
+    out_.iconOffsets.push_back(at);
     PackageIcon icon;
     if (!ReadString(icon.name, "an icon name")) return false;
     if (!icon.name) return Stop(kArchiveReadFailed, at, "icon entry " + std::to_string(i) + " has no name");
@@ -157,46 +160,47 @@ bool Reader::ReadTrailingBlock() {
   if (out_.header.flags & kHeaderFlagNoTrailing) return true;
   if (in_.Left() == 0) return true;
   const std::uint64_t at = in_.Position();
-  if (!in_.Has(2)) return Stop(kArchiveBadSignature, at, "one stray byte behind the icon table");
-  const std::uint8_t* tag = in_.Take(2);
+  if (!in_.Has(kTrailingTagSize))
+    return Stop(kArchiveBadSignature, at, "one stray byte behind the icon table");
+  const std::uint8_t* tag = in_.Take(kTrailingTagSize);
   const TrailingType type = TrailingTypeFromTag(tag);
   if (type == kTrailingUnknown)
     return Stop(kArchiveBadSignature, at, "the trailing block's type tag is not QZ, CT or DS");
   TrailingInfo& t = out_.trailing.emplace();
-  t.typeTag.assign(reinterpret_cast<const char*>(tag), 2);
-  if (type != kTrailingDs && !ReadString(t.configName, "the configuration name")) return false;
-  if (!in_.Has(2)) return Stop(kArchiveReadFailed, in_.Position(), "the file ends before trailingCount");
-  t.count = LoadLe16(in_.Take(2));
-  if (t.count > kMaxTrailingCount)
-    return Stop(kArchiveBadFileCount, in_.Position() - 2,
+  t.offset = at;
+  t.typeTag.assign(reinterpret_cast<const char*>(tag), kTrailingTagSize);
+  if (TrailingHasConfigName(type) && !ReadString(t.configName, "the configuration name")) return false;
+  t.countOffset = in_.Position();
+  if (!in_.Has(kTrailingCountSize))
+    return Stop(kArchiveReadFailed, t.countOffset, "the file ends before trailingCount");
+  t.count = LoadLe16(in_.Take(kTrailingCountSize));
+  if (!IsTrailingCountAllowed(t.count))
+    return Stop(kArchiveBadFileCount, t.countOffset,
                 "trailingCount is " + std::to_string(t.count) + ", at most 100 are allowed");
-  progressDone_ += 4;
+  progressDone_ += kTrailingTagSize + kTrailingCountSize;
+  const std::size_t headSize = TrailingEntryHeadSize(type);
+  const std::size_t markerSize = TrailingEndMarkerSize(type);
   for (std::uint32_t i = 0; i < t.count; ++i) {
     const std::uint64_t entryAt = in_.Position();
     const std::string which = "trailing entry " + std::to_string(i);
     TrailingMemberInfo member;
-    if (type == kTrailingQz) {
-      if (!in_.Has(kFileEntryHeaderSize))
-        return Stop(kArchiveReadFailed, entryAt, "the file ends inside the header of " + which);
-      FileEntryHeader entry;
-      LoadFileEntryHeader(in_.Take(kFileEntryHeaderSize), &entry);
-      progressDone_ += kFileEntryHeaderSize;
-      if (entry.tag != 'F' || entry.flags != 0)
-        return Stop(kArchiveFileHeaderInvalid, entryAt,
-                    which + " needs the tag 'F' and the flags 0");
-      member.length = entry.storedLength;
-      member.lastWriteTime = std::uint64_t{entry.lastWriteTimeHigh} << 32 | entry.lastWriteTimeLow;
-    } else {
-      if (!in_.Has(4)) return Stop(kArchiveReadFailed, entryAt, "the file ends inside the length of " + which);
-      member.length = LoadLe32(in_.Take(4));
-      progressDone_ += 4;
-    }
+    member.entryOffset = entryAt;
+    if (!in_.Has(headSize))
+      return Stop(kArchiveReadFailed, entryAt,
+                  std::string("the file ends inside the ") + (type == kTrailingQz ? "header" : "length") +
+                      " of " + which);
+    TrailingEntryHead head;
+    const int headCode = LoadTrailingEntryHead(type, in_.Take(headSize), &head);
+    progressDone_ += headSize;
+    if (headCode != kArchiveOk)
+      return Stop(headCode, entryAt, which + " needs the tag 'F' and the flags 0");
+    member.length = head.dataLength;
+    member.lastWriteTime = std::uint64_t{head.lastWriteTimeHigh} << 32 | head.lastWriteTimeLow;
     std::optional<std::string> name;
     if (!ReadString(name, "a member name")) return false;
     if (!name) return Stop(kArchiveNameMissing, entryAt, which + " has no name");
     member.name = *name;
-    const std::uint64_t marker = type == kTrailingQz ? 0 : 1;
-    if (progressDone_ + member.length + marker > progressTotal_)
+    if (ReachesBeyondProgressTotal(progressDone_, std::uint64_t{member.length} + markerSize, progressTotal_))
       return Stop(kArchiveBadLength, entryAt,
                   which + " (" + member.name + ") claims " + std::to_string(member.length) +
                       " bytes, more than the archive holds");
@@ -207,11 +211,11 @@ bool Reader::ReadTrailingBlock() {
     in_.Take(member.length);
     progressDone_ += member.length;
     t.members.push_back(member);
-    if (type != kTrailingQz) {
-      if (!in_.Has(1) || *in_.Take(1) != 'F')
+    if (markerSize != 0) {
+      if (!in_.Has(markerSize) || *in_.Take(markerSize) != kEntryTag)
         return Stop(kArchiveEndMarkerMissing, member.dataOffset + member.length,
                     which + " (" + member.name + ") is not followed by 'F'");
-      progressDone_ += 1;
+      progressDone_ += markerSize;
     }
   }
   return true;
@@ -220,7 +224,9 @@ bool Reader::ReadTrailingBlock() {
 }  // namespace
 
 const std::optional<std::string>& ArchiveListing::EffectiveConfigName() const {
-  if (trailing && trailing->typeTag != "DS") return trailing->configName;
+  if (trailing &&
+      TrailingHasConfigName(TrailingTypeFromTag(reinterpret_cast<const std::uint8_t*>(trailing->typeTag.data()))))
+    return trailing->configName;
   return settings.configName;
 }
 

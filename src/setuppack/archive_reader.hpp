@@ -15,12 +15,13 @@
 #include "archive/layout.hpp"
 #include "setuppack/package.hpp"
 
-// A member of the main file table as read.
+// A member of the main file table as read. Offsets are file offsets.
 struct ArchiveMemberInfo {
   FileEntryHeader entry{};
   std::string name;                 // backslash-separated, as stored
   MemberVersion version{0, 0};      // SYS members only
-  std::uint64_t dataOffset = 0;     // file offset of the stored data; EXT: none
+  std::uint64_t entryOffset = 0;    // the entry header
+  std::uint64_t dataOffset = 0;     // the stored data; EXT: none
 };
 
 // A member of the trailing block as read.
@@ -28,6 +29,7 @@ struct TrailingMemberInfo {
   std::string name;
   std::uint32_t length = 0;
   std::uint64_t lastWriteTime = 0;  // "QZ" only
+  std::uint64_t entryOffset = 0;    // the entry's head
   std::uint64_t dataOffset = 0;
 };
 
@@ -35,6 +37,8 @@ struct TrailingInfo {
   std::string typeTag;              // "QZ", "CT" or "DS"
   std::optional<std::string> configName;  // "QZ" and "CT"
   std::uint16_t count = 0;
+  std::uint64_t offset = 0;         // the type tag
+  std::uint64_t countOffset = 0;    // trailingCount
   std::vector<TrailingMemberInfo> members;
 };
 
@@ -45,6 +49,7 @@ struct ArchiveListing {
   SettingsStrings settings;
   std::vector<ArchiveMemberInfo> members;
   std::vector<PackageIcon> icons;
+  std::vector<std::uint64_t> iconOffsets;  // file offset of each icon entry
   std::optional<TrailingInfo> trailing;
 
   // 0, or the archive error code at which reading stopped.

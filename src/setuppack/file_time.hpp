@@ -4,9 +4,7 @@
 
 #include <cstdint>
 
-// FILETIME of 1970-01-01 00:00:00 UTC: 100-nanosecond intervals between
-// 1 January 1601 and the Unix epoch.
-constexpr std::uint64_t kFileTimeUnixEpoch = 116444736000000000ull;
+#include "archive/layout.hpp"  // kFileTimeUnixEpoch
 
 // Seconds and nanoseconds since 1970; nanoseconds always 0 to 999999999,
 // also before 1970.

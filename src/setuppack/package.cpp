@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "archive/member_name.hpp"
+
 // -------------------------------------------------------------- SettingsStrings
 
 std::optional<std::string>& SettingsStrings::operator[](std::size_t index) {
@@ -19,8 +21,8 @@ const std::optional<std::string>& SettingsStrings::operator[](std::size_t index)
 
 std::size_t SettingsStrings::EncodedSize() const {
   std::size_t size = 0;
-  for (std::size_t i = 0; i < kSettingsStringCount; ++i) {
-    const auto& s = (*this)[i];
+  for (const SettingsStringInfo& info : kSettingsStrings) {
+    const auto& s = (*this)[info.index];
     size += 1 + (s ? s->size() : 0);
   }
   return size;
@@ -28,10 +30,15 @@ std::size_t SettingsStrings::EncodedSize() const {
 
 // ---------------------------------------------------------------- TrailingBlock
 
-bool TrailingBlock::HasConfigName() const { return typeTag == "QZ" || typeTag == "CT"; }
+TrailingType TrailingBlock::Type() const {
+  if (typeTag.size() != kTrailingTagSize) return kTrailingUnknown;
+  return TrailingTypeFromTag(reinterpret_cast<const std::uint8_t*>(typeTag.data()));
+}
+
+bool TrailingBlock::HasConfigName() const { return TrailingHasConfigName(Type()); }
 
 std::string ExternalFileName(std::string_view memberName) {
   std::string name(memberName);
-  if (!name.empty()) name[0] = '_';
+  if (!name.empty()) MarkExternalFileName(name.data());
   return name;
 }

@@ -41,7 +41,7 @@ int lastAckStatus;
 ATOM applicationAtom;
 ATOM topicAtom;
 
-bool IsUninstallEntry(const IconEntry& entry) { return entry.name[0] == '*'; }
+bool IsUninstallEntry(const IconEntry& entry) { return IsUninstallIconName(entry.name); }
 
 // Appends `text` to `buffer` (of `size`); false when it does not fit whole.
 bool Append(char* buffer, int size, const char* text) {

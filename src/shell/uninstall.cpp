@@ -29,7 +29,7 @@ bool RegisterUninstall(const IconEntry* entry, const char* groupName) {
     RegCloseKey(parent);
     return true;
   }
-  SetText(product, "DisplayName", entry->name + 1);
+  SetText(product, "DisplayName", UninstallDisplayName(entry->name));
   // A value this package has nothing for is removed rather than left from an
   // earlier installation: without an uninstall program the list offers no
   // removal, and without a group there is no Start menu folder to name.

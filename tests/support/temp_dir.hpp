@@ -1,5 +1,5 @@
-// Test helpers shared by the host tests: a temporary directory removed at the
-// end of the test, small file helpers, and the path of a minimal stub.
+// Test helpers: a temporary directory removed at the end of the test, and
+// small file helpers.
 #pragma once
 
 #include <cstdint>
@@ -34,10 +34,3 @@ private:
 std::string ReadText(const std::filesystem::path& path);
 std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
 
-// A stand-in stub: "MZ" and a few bytes, far below the 61440-byte limit. Host
-// tests never run it.
-std::vector<std::uint8_t> FakeStub();
-
-// Bytes of a pseudo-random but repeatable test file of `size` bytes whose
-// content compresses somewhat (text-like runs).
-std::vector<std::uint8_t> SampleBytes(std::size_t size, std::uint32_t seed);

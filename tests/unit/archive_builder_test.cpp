@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "setuppack/list.hpp"
+#include "support/sample_data.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {
@@ -72,15 +73,6 @@ TEST(ArchiveWriter, AcceptsA255ByteStringAndRefusesA256ByteOne) {
   EXPECT_EQ(w.Size(), 256u);
   EXPECT_EQ(w.Data()[0], 255);
   EXPECT_THROW(w.String(std::string(256, 'x')), std::length_error);
-}
-
-TEST(ArchiveWriter, PatchesAFieldWrittenEarlier) {
-  ArchiveWriter w;
-  w.U32(0).U16(0);
-  w.PatchU16(4, 0xBEEF);
-  w.PatchU32(0, 7);
-  EXPECT_EQ(w.Data(), (Bytes{7, 0, 0, 0, 0xEF, 0xBE}));
-  EXPECT_THROW(w.PatchU32(4, 1), std::out_of_range);
 }
 
 TEST(PackageBuilder, WritesASmallPackageExactly) {
@@ -172,15 +164,46 @@ TEST(PackageBuilder, WritesTheThreeTrailingBlockLayouts) {
   }
 }
 
-TEST(PackageBuilder, WritesTheHeaderAsGivenWhenNotComputing) {
+TEST(PackageBuilder, ComputesTheHeaderFromTheRecords) {
   PackageBuilder p;
-  p.computeHeader = false;
   p.header.fileCount = 7;
   p.header.headerLength = 99;
+  p.settings.runCommand = "a.exe";
   p.AddFile("a", "b");
+  p.AddFile("e", "12345", kMemberExt);
+  p.AddIcon("i");
   const ArchiveHeader h = p.FinalHeader();
-  EXPECT_EQ(h.fileCount, 7);
-  EXPECT_EQ(h.headerLength, 99);
+  EXPECT_EQ(h.fileCount, 2);
+  EXPECT_EQ(h.iconCount, 1);
+  EXPECT_EQ(h.headerLength, kArchiveHeaderSize + 6 + 11);
+  EXPECT_EQ(h.externalSize, 5u);
+}
+
+// Each named settings field is the string at its place in the table.
+TEST(PackageBuilder, KeepsEachSettingsFieldAtItsPlaceInTheTable) {
+  SettingsStrings s;
+  s.runCommand = "runCommand";
+  s.helpFile = "helpFile";
+  s.readmeFile = "readmeFile";
+  s.iniFile = "iniFile";
+  s.launcherClasses = "launcherClasses";
+  s.iconGroup = "iconGroup";
+  s.defaultPath = "defaultPath";
+  s.configName = "configName";
+  s.launcherFile = "launcherFile";
+  s.trayFile = "trayFile";
+  s.reservedString1 = "reservedString1";
+  s.reservedString2 = "reservedString2";
+  for (const SettingsStringInfo& info : kSettingsStrings) EXPECT_EQ(s[info.index], info.field);
+}
+
+TEST(PackageBuilder, RefusesToWriteAnInvalidTrailingBlock) {
+  PackageBuilder unknown;
+  unknown.trailing.emplace().typeTag = "XY";
+  EXPECT_THROW(unknown.ArchiveBytes(), std::invalid_argument);
+  PackageBuilder tooMany;
+  for (int i = 0; i <= 100; ++i) tooMany.AddTrailingFile("t", BytesOf("x"));
+  EXPECT_THROW(tooMany.ArchiveBytes(), std::length_error);
 }
 
 TEST(SetupProgram, PadsTheStubToTheArchiveOffset) {

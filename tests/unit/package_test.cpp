@@ -20,7 +20,9 @@
 #include "setuppack/list.hpp"
 #include "setuppack/manifest.hpp"
 #include "setuppack/package_writer.hpp"
+#include "support/damaged_archive.hpp"
 #include "support/pe_image.hpp"
+#include "support/sample_data.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {
@@ -283,19 +285,6 @@ TEST(Extraction, RefusesAMemberNameThatLeavesTheDirectoryAndWritesNothing) {
   EXPECT_TRUE(target.Files().empty());
 }
 
-TEST(Extraction, RefusesADamagedArchive) {
-  TempDir dir;
-  PackageBuilder p = MinimalPackage();
-  p.AddFile("a.txt", "x").tag = 'G';
-  p.WriteTo(dir / "s.exe", FakeStub());
-  TempDir target;
-  try {
-    ExtractSetupProgram(dir / "s.exe", target.Path());
-    FAIL();
-  } catch (const InputError& e) {
-    EXPECT_NE(std::string(e.what()).find("archive error 10 (File Header invalid)"), std::string::npos);
-  }
-}
 
 TEST(Extraction, DecompressesMembersOfEveryLiteralModeAndWindow) {
   TempDir dir;
@@ -326,160 +315,38 @@ TEST(Extraction, ReportsAMissingExternalMemberFile) {
 
 // ------------------------------------------------------------ damaged archives
 
-struct DamagedArchive {
-  const char* what;
-  std::function<Bytes()> build;
-  int error;
-};
-
 Bytes Program(const PackageBuilder& p) { return ComposeSetupProgram(FakeStub(), p.ArchiveBytes()); }
 
-void PrintTo(const DamagedArchive& damaged, std::ostream* os) { *os << damaged.what; }
 
-class ArchiveReaderErrors : public testing::TestWithParam<DamagedArchive> {};
+class DamagedArchiveReading : public testing::TestWithParam<DamagedArchive> {};
 
-TEST_P(ArchiveReaderErrors, ReportsTheCodeOfSetupExe) {
-  const ArchiveListing l = ReadArchive(GetParam().build());
+// The reader stops where setup.exe stops, with its code and text.
+TEST_P(DamagedArchiveReading, ReadsWithTheArchiveErrorOfSetupExe) {
+  const ArchiveListing l = ReadArchive(BuildDamagedProgram(GetParam(), MinimalPackage(), FakeStub()));
   EXPECT_EQ(l.error, GetParam().error) << DescribeArchiveError(l);
+  EXPECT_NE(DescribeArchiveError(l).find(std::string("(") + GetParam().errorText + ")"), std::string::npos)
+      << DescribeArchiveError(l);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Damaged, ArchiveReaderErrors,
-    testing::Values(
-        DamagedArchive{"stub only", [] { return ComposeSetupProgram(FakeStub(), {}); }, kArchiveHeaderMissing},
-        DamagedArchive{"28 archive bytes", [] { return ComposeSetupProgram(FakeStub(), Bytes(28, 0)); },
-                       kArchiveHeaderMissing},
-        DamagedArchive{"magic swapped",
-                       [] {
-                         PackageBuilder p = MinimalPackage();
-                         p.header.magic[0] = 'Z';
-                         p.header.magic[1] = 'Q';
-                         return Program(p);
-                       },
-                       kArchiveHeaderInvalid},
-        DamagedArchive{"headerLength off by one",
-                       [] {
-                         PackageBuilder p = MinimalPackage();
-                         p.computeHeader = false;
-                         p.header.headerLength = static_cast<std::uint16_t>(28 + p.settings.EncodedSize() + 1);
-                         return Program(p);
-                       },
-                       kArchiveHeaderLength},
-        DamagedArchive{"no default path",
-                       [] {
-                         PackageBuilder p = MinimalPackage();
-                         p.settings.defaultPath.reset();
-                         return Program(p);
-                       },
-                       kArchiveDefaultPathMissing},
-        DamagedArchive{"no run command",
-                       [] {
-                         PackageBuilder p = MinimalPackage();
-                         p.settings.runCommand.reset();
-                         return Program(p);
-                       },
-                       kArchiveRunCommandMissing},
-        DamagedArchive{"neither default path nor run command",
-                       [] {
-                         PackageBuilder p = MinimalPackage();
-                         p.settings.runCommand.reset();
-                         p.settings.defaultPath.reset();
-                         return Program(p);
-                       },
-                       kArchiveDefaultPathMissing},
-        DamagedArchive{"tag G",
-                       [] {
-                         PackageBuilder p = MinimalPackage();
-                         p.AddFile("a", "x");
-                         p.AddFile("b", "y").tag = 'G';
-                         return Program(p);
-                       },
-                       kArchiveFileHeaderInvalid},
-        DamagedArchive{"empty member name",
-                       [] {
-                         PackageBuilder p = MinimalPackage();
-                         p.AddFile("", "x");
-                         return Program(p);
-                       },
-                       kArchiveNameMissing},
-        DamagedArchive{"stored length beyond the archive",
-                       [] {
-                         PackageBuilder p = MinimalPackage();
-                         p.AddFile("a", "x").storedLengthOverride = 1000;
-                         return Program(p);
-                       },
-                       kArchiveBadLength},
-        DamagedArchive{"file cut inside an entry header",
-                       [] {
-                         PackageBuilder p = MinimalPackage();
-                         p.AddFile("a", "x");
-                         Bytes b = Program(p);
-                         b.resize(b.size() - 10);
-                         return b;
-                       },
-                       kArchiveReadFailed},
-        DamagedArchive{"more files announced than present",
-                       [] {
-                         PackageBuilder p = MinimalPackage();
-                         p.AddFile("a", "x");
-                         p.header = p.FinalHeader();
-                         p.computeHeader = false;
-                         p.header.fileCount = 2;
-                         return Program(p);
-                       },
-                       kArchiveReadFailed},
-        DamagedArchive{"icon without name",
-                       [] {
-                         PackageBuilder p = MinimalPackage();
-                         p.icons.push_back(PackageIcon{});
-                         return Program(p);
-                       },
-                       kArchiveReadFailed},
-        DamagedArchive{"unknown trailing tag",
-                       [] {
-                         PackageBuilder p = MinimalPackage();
-                         p.trailing.emplace().typeTag = "XY";
-                         return Program(p);
-                       },
-                       kArchiveBadSignature},
-        DamagedArchive{"trailingCount 101",
-                       [] {
-                         PackageBuilder p = MinimalPackage();
-                         p.trailing.emplace().countOverride = 101;
-                         return Program(p);
-                       },
-                       kArchiveBadFileCount},
-        DamagedArchive{"QZ trailing entry with CMP",
-                       [] {
-                         PackageBuilder p = MinimalPackage();
-                         p.AddTrailingFile("a", BytesOf("x")).flags = kMemberCmp;
-                         return Program(p);
-                       },
-                       kArchiveFileHeaderInvalid},
-        DamagedArchive{"CT entry without end marker",
-                       [] {
-                         PackageBuilder p = MinimalPackage();
-                         p.trailing.emplace().typeTag = "CT";
-                         p.AddTrailingFile("a", BytesOf("x")).tag = 'X';
-                         return Program(p);
-                       },
-                       kArchiveEndMarkerMissing},
-        DamagedArchive{"trailing member beyond the archive",
-                       [] {
-                         PackageBuilder p = MinimalPackage();
-                         p.trailing.emplace().typeTag = "DS";
-                         p.AddTrailingFile("a", BytesOf("x"));
-                         Bytes b = Program(p);
-                         b.resize(b.size() - 2);
-                         return b;
-                       },
-                       kArchiveBadLength}),
-    [](const testing::TestParamInfo<DamagedArchive>& info) {
-      std::string name;
-      for (const char* p = info.param.what; *p; ++p)
-        name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-      return name;
-    });
+TEST_P(DamagedArchiveReading, ExtractsNothing) {
+  TempDir dir;
+  dir.Write("s.exe", BuildDamagedProgram(GetParam(), MinimalPackage(), FakeStub()));
+  TempDir target;
+  try {
+    ExtractSetupProgram(dir / "s.exe", target.Path());
+    ADD_FAILURE() << "extracted a damaged archive";
+  } catch (const InputError& e) {
+    EXPECT_NE(std::string(e.what()).find("archive error " + std::to_string(GetParam().error) + " ("),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_TRUE(target.Files().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DamagedArchiveReading, testing::ValuesIn(DamagedArchives()),
+                         [](const testing::TestParamInfo<DamagedArchive>& info) {
+                           return std::string(info.param.name);
+                         });
 
 TEST(ArchiveReader, AcceptsTrailingCount100) {
   PackageBuilder p = MinimalPackage();
@@ -492,8 +359,9 @@ TEST(ArchiveReader, AcceptsTrailingCount100) {
 TEST(ArchiveReader, IgnoresWhateverFollowsTheIconsWhenNoTrailingIsSet) {
   PackageBuilder p = MinimalPackage();
   p.header.flags = kHeaderFlagNoTrailing;
-  p.tail = BytesOf("garbage");
-  const ArchiveListing l = ReadArchive(Program(p));
+  DamagedProgram program(Program(p));
+  program.Append(BytesOf("garbage"));
+  const ArchiveListing l = ReadArchive(program.Bytes());
   EXPECT_EQ(l.error, kArchiveOk);
   EXPECT_FALSE(l.trailing);
 }
@@ -519,14 +387,11 @@ TEST(ArchiveReader, SkipsExternalDataAndCountsItInTheTotal) {
 }
 
 TEST(ArchiveReader, KeepsWhatItReadBeforeAnError) {
-  PackageBuilder p = MinimalPackage();
-  p.AddFile("a", "x");
-  p.AddFile("b", "y").tag = 'G';
-  const ArchiveListing l = ReadArchive(Program(p));
+  const ArchiveListing l =
+      ReadArchive(BuildDamagedProgram(FindDamagedArchive("EntryTagOtherThanF"), MinimalPackage(), FakeStub()));
   EXPECT_EQ(l.error, kArchiveFileHeaderInvalid);
   ASSERT_EQ(l.members.size(), 1u);
-  EXPECT_EQ(l.members[0].name, "a");
-  EXPECT_NE(DescribeArchiveError(l).find("File Header invalid"), std::string::npos);
+  EXPECT_EQ(l.members[0].name, "first.txt");
 }
 
 // ------------------------------------------------------------- the command

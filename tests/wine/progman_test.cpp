@@ -19,6 +19,7 @@
 #include <ctime>
 #include <thread>
 
+#include "resources/resource.h"
 #include "shell_support.hpp"
 
 namespace winetest {
@@ -26,10 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kProgressBar = 1005;
-constexpr int kStatusLine = 1006;
-constexpr int kInstallingLabel = 1007;
-constexpr int kProgressLabel = 1008;
 
 const std::string kGroup = "Group Name";
 // GetWindowsDirectoryA in the prefix.
@@ -246,9 +243,9 @@ TEST_F(ProgramManager, ProgressDialogShowsTheIconPhaseWhileProgmanWorks) {
   // are hidden right after it; the stand-in holds back each answer for 0.8 s,
   // long enough to see the whole icon phase.
   auto inIconPhase = [](const WindowInfo& window) {
-    const ControlInfo* label = window.Control(kInstallingLabel);
+    const ControlInfo* label = window.Control(IDC_INSTALLING_LABEL);
     if (!label || label->text != "Creating Program Icons...") return false;
-    for (int id : {kProgressLabel, kProgressBar, kStatusLine}) {
+    for (int id : {IDC_PROGRESS_LABEL, IDC_PROGRESS_BAR, IDC_STATUS_TEXT}) {
       if (!window.Control(id) || window.Control(id)->visible) return false;
     }
     return true;
@@ -259,10 +256,10 @@ TEST_F(ProgramManager, ProgressDialogShowsTheIconPhaseWhileProgmanWorks) {
     if (seen && inIconPhase(*seen)) break;
     std::this_thread::sleep_for(Milliseconds(20));
   }
-  ASSERT_TRUE(seen && seen->Control(kInstallingLabel));
-  EXPECT_EQ(seen->Control(kInstallingLabel)->text, "Creating Program Icons...");
-  EXPECT_TRUE(seen->Control(kInstallingLabel)->visible);
-  for (int id : {kProgressLabel, kProgressBar, kStatusLine}) {
+  ASSERT_TRUE(seen && seen->Control(IDC_INSTALLING_LABEL));
+  EXPECT_EQ(seen->Control(IDC_INSTALLING_LABEL)->text, "Creating Program Icons...");
+  EXPECT_TRUE(seen->Control(IDC_INSTALLING_LABEL)->visible);
+  for (int id : {IDC_PROGRESS_LABEL, IDC_PROGRESS_BAR, IDC_STATUS_TEXT}) {
     ASSERT_TRUE(seen->Control(id)) << id;
     EXPECT_FALSE(seen->Control(id)->visible) << "control " << id << " is still shown";
   }

@@ -2,6 +2,7 @@
 // message boxes raised during extraction.
 #include <gtest/gtest.h>
 
+#include "resources/resource.h"
 #include "setup_fixture.hpp"
 
 namespace winetest {
@@ -9,10 +10,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kProgressBar = 1005;
-constexpr int kStatusLine = 1006;
-constexpr int kInstallingLabel = 1007;
-constexpr int kProgressLabel = 1008;
 
 class ProgressDialog : public SetupTest {
 protected:
@@ -62,17 +59,17 @@ TEST_F(ProgressDialog, StatusLineNamesTheMemberBeingInstalled) {
   ASSERT_TRUE(box) << Bot().LastError();
   auto dialog = Bot().Dump(box->owner);
   ASSERT_TRUE(dialog);
-  const ControlInfo* status = dialog->Control(kStatusLine);
+  const ControlInfo* status = dialog->Control(IDC_STATUS_TEXT);
   ASSERT_NE(status, nullptr);
   EXPECT_EQ(status->text, InstallDir() + "\\taken.dat");
-  const ControlInfo* label = dialog->Control(kInstallingLabel);
+  const ControlInfo* label = dialog->Control(IDC_INSTALLING_LABEL);
   ASSERT_NE(label, nullptr);
   EXPECT_EQ(label->text, "Installing File:");
   EXPECT_TRUE(label->visible);
-  const ControlInfo* progressLabel = dialog->Control(kProgressLabel);
+  const ControlInfo* progressLabel = dialog->Control(IDC_PROGRESS_LABEL);
   ASSERT_NE(progressLabel, nullptr);
   EXPECT_EQ(progressLabel->text, "Installation Progress");
-  const ControlInfo* bar = dialog->Control(kProgressBar);
+  const ControlInfo* bar = dialog->Control(IDC_PROGRESS_BAR);
   ASSERT_NE(bar, nullptr);
   EXPECT_EQ(bar->className, "msctls_progress32");
   EXPECT_TRUE(bar->visible);
@@ -93,7 +90,7 @@ TEST_F(ProgressDialog, IsVisibleWhileALargeMemberIsExtracted) {
   auto dialog = Bot().WaitWindow("#32770", kDialogCaption, kRunTimeout, &setup);
   ASSERT_TRUE(dialog) << "the progress dialog was not seen";
   EXPECT_EQ(dialog->exe, kPackageName);
-  const ControlInfo* status = dialog->Control(kStatusLine);
+  const ControlInfo* status = dialog->Control(IDC_STATUS_TEXT);
   ASSERT_NE(status, nullptr);
   EXPECT_TRUE(status->text == "Checking for existing files..." ||
               status->text.rfind(InstallDir() + "\\", 0) == 0)

@@ -40,8 +40,19 @@ void SetupTest::WritePackage(const PackageBuilder& package, const std::string& n
   package.WriteTo(DirFile(name), stub_);
 }
 
-void SetupTest::WriteRawPackage(const std::vector<std::uint8_t>& archive, const std::string& name) {
-  WriteBytes(DirFile(name), ComposeSetupProgram(stub_, archive));
+void SetupTest::WriteDamagedPackage(const PackageBuilder& package, void (*damage)(DamagedProgram&),
+                                    const std::string& name) {
+  WritePackage(package, name);
+  DamagedProgram program(ComposeSetupProgram(stub_, package.ArchiveBytes()));
+  damage(program);
+  WriteBytes(DirFile(name), program.Bytes());
+}
+
+PackageBuilder SetupTest::WriteDamagedPackage(const DamagedArchive& damaged) {
+  PackageBuilder package = NewPackage();
+  damaged.build(package);
+  WriteBytes(DirFile(kPackageName), BuildDamagedProgram(damaged, NewPackage(), stub_));
+  return package;
 }
 
 Process SetupTest::StartSetup(const std::vector<std::string>& arguments, const std::string& name) {

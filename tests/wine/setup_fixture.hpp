@@ -11,6 +11,8 @@
 
 #include "robot.hpp"
 #include "setuppack/archive_builder.hpp"
+#include "support/damaged_archive.hpp"
+#include "support/sample_data.hpp"
 #include "wine_fixture.hpp"
 
 namespace winetest {
@@ -27,9 +29,6 @@ inline const std::string kRunCommand = "Korvane.exe";
 inline constexpr Milliseconds kBoxTimeout(20000);
 inline constexpr Milliseconds kRunTimeout(60000);
 
-// 2000-01-02 13:04:05 UTC as a FILETIME.
-inline constexpr std::uint64_t kSampleTime = 125912918450000000ull;
-
 std::string ArchiveErrorBoxText(const std::string& errorText);
 
 class SetupTest : public WineTest {
@@ -42,8 +41,13 @@ protected:
   PackageBuilder NewPackage() const;
   // setup.exe + archive written as the package (and its external files).
   void WritePackage(const PackageBuilder& package, const std::string& name = kPackageName);
-  // setup.exe padded to the archive offset followed by raw archive bytes.
-  void WriteRawPackage(const std::vector<std::uint8_t>& archive, const std::string& name = kPackageName);
+  // The package written as above, then patched by `damage` (the external
+  // member files stay as written).
+  void WriteDamagedPackage(const PackageBuilder& package, void (*damage)(DamagedProgram&),
+                           const std::string& name = kPackageName);
+  // A case of the table of damaged archives, built on NewPackage(); returns
+  // the package before the damage.
+  PackageBuilder WriteDamagedPackage(const DamagedArchive& damaged);
 
   // The default install directory of the tests, C:\t\<test>\Install.
   std::string InstallDir() const { return WinFile("Install"); }

@@ -8,26 +8,13 @@
 // so the expected texts are the UTC fields of the stored FILETIMEs.
 #include <gtest/gtest.h>
 
+#include "resources/resource.h"
 #include "shell_support.hpp"
 
 namespace winetest {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr int kFileList = 1018;
-
-// Value controls of the dialog, by the settings string they show.
-constexpr int kRunCommandField = 1019;
-constexpr int kHelpFileField = 1012;
-constexpr int kReadmeFileField = 1011;
-constexpr int kIniFileField = 1022;
-constexpr int kLauncherClassesField = 1023;
-constexpr int kLauncherFileField = 1027;
-constexpr int kTrayFileField = 1028;
-constexpr int kDefaultPathField = 1024;
-constexpr int kIconGroupField = 1025;
-constexpr int kConfigNameField = 1026;
 
 // 27 September 1999, 06:31:34 UTC, stored as 00 27 49 F1 B1 08 BF 01.
 constexpr std::uint64_t kSeptember1999 = 0x01BF08B1F1492700ull;
@@ -48,10 +35,16 @@ std::string Line(const std::string& name, const std::string& date, const std::st
 
 class SetupInfo : public SetupTest {
 protected:
-  // Starts the package with /I (and TZ=UTC), answers the error box `error`
-  // when given, and returns the Setup Info dialog as the robot sees it.
-  std::optional<WindowInfo> OpenSetupInfo(const PackageBuilder& package, const std::string& error = {}) {
-    WritePackage(package);
+  // Starts the package, damaged by `damage` when given, with /I (and TZ=UTC),
+  // answers the error box `error` when given, and returns the Setup Info
+  // dialog as the robot sees it.
+  std::optional<WindowInfo> OpenSetupInfo(const PackageBuilder& package, const std::string& error = {},
+                                          void (*damage)(DamagedProgram&) = nullptr) {
+    if (damage != nullptr) {
+      WriteDamagedPackage(package, damage);
+    } else {
+      WritePackage(package);
+    }
     {
       ScopedEnvironment utc("TZ", "UTC");
       setup_ = StartSetup({"/I"});
@@ -72,7 +65,7 @@ protected:
 
   // The lines of list box 1018.
   std::vector<std::string> ListLines(const WindowInfo& dialog) {
-    auto lines = Bot().List(dialog.hwnd, kFileList);
+    auto lines = Bot().List(dialog.hwnd, IDC_INFO_FILES);
     EXPECT_TRUE(lines) << "list box 1018 not read: " << Bot().LastError();
     return lines ? *lines : std::vector<std::string>{};
   }
@@ -106,16 +99,16 @@ TEST_F(SetupInfo, ShowsEverySettingInItsField) {
   package.settings.reservedString1 = "reserved one";
   auto dialog = OpenSetupInfo(package);
   ASSERT_TRUE(dialog);
-  EXPECT_EQ(Field(*dialog, kRunCommandField), kRunCommand);
-  EXPECT_EQ(Field(*dialog, kHelpFileField), "Korvane.hlp");
-  EXPECT_EQ(Field(*dialog, kReadmeFileField), "ReadMe.txt");
-  EXPECT_EQ(Field(*dialog, kIniFileField), "Account.ini");
-  EXPECT_EQ(Field(*dialog, kLauncherClassesField), "KorvaneLauncher,KorvaneTray");
-  EXPECT_EQ(Field(*dialog, kLauncherFileField), "Launcher.exe");
-  EXPECT_EQ(Field(*dialog, kTrayFileField), "Tray.exe");
-  EXPECT_EQ(Field(*dialog, kDefaultPathField), WinFile("Default"));
-  EXPECT_EQ(Field(*dialog, kIconGroupField), "Korvane Online Backup");
-  EXPECT_EQ(Field(*dialog, kConfigNameField), "Standard");
+  EXPECT_EQ(Field(*dialog, IDC_INFO_RUN_COMMAND), kRunCommand);
+  EXPECT_EQ(Field(*dialog, IDC_INFO_HELP_FILE), "Korvane.hlp");
+  EXPECT_EQ(Field(*dialog, IDC_INFO_README_FILE), "ReadMe.txt");
+  EXPECT_EQ(Field(*dialog, IDC_INFO_INI_FILE), "Account.ini");
+  EXPECT_EQ(Field(*dialog, IDC_INFO_LAUNCHER_CLASSES), "KorvaneLauncher,KorvaneTray");
+  EXPECT_EQ(Field(*dialog, IDC_INFO_LAUNCHER_FILE), "Launcher.exe");
+  EXPECT_EQ(Field(*dialog, IDC_INFO_TRAY_FILE), "Tray.exe");
+  EXPECT_EQ(Field(*dialog, IDC_INFO_DEFAULT_PATH), WinFile("Default"));
+  EXPECT_EQ(Field(*dialog, IDC_INFO_ICON_GROUP), "Korvane Online Backup");
+  EXPECT_EQ(Field(*dialog, IDC_INFO_CONFIG_NAME), "Standard");
   EXPECT_EQ(ListLines(*dialog), std::vector<std::string>{});
   CancelAndExpectNothingInstalled(*dialog);
 }
@@ -123,10 +116,10 @@ TEST_F(SetupInfo, ShowsEverySettingInItsField) {
 TEST_F(SetupInfo, AbsentSettingsLeaveTheirFieldsEmptyAndTheCloseBoxEnds) {
   auto dialog = OpenSetupInfo(NewPackage());
   ASSERT_TRUE(dialog);
-  EXPECT_EQ(Field(*dialog, kRunCommandField), kRunCommand);
-  EXPECT_EQ(Field(*dialog, kDefaultPathField), WinFile("Default"));
-  for (int id : {kHelpFileField, kReadmeFileField, kIniFileField, kLauncherClassesField, kLauncherFileField,
-                 kTrayFileField, kIconGroupField, kConfigNameField}) {
+  EXPECT_EQ(Field(*dialog, IDC_INFO_RUN_COMMAND), kRunCommand);
+  EXPECT_EQ(Field(*dialog, IDC_INFO_DEFAULT_PATH), WinFile("Default"));
+  for (int id : {IDC_INFO_HELP_FILE, IDC_INFO_README_FILE, IDC_INFO_INI_FILE, IDC_INFO_LAUNCHER_CLASSES, IDC_INFO_LAUNCHER_FILE,
+                 IDC_INFO_TRAY_FILE, IDC_INFO_ICON_GROUP, IDC_INFO_CONFIG_NAME}) {
     EXPECT_EQ(Field(*dialog, id), "") << "control " << id;
   }
   Bot().Close(dialog->hwnd);
@@ -173,7 +166,7 @@ TEST_F(SetupInfo, QzTrailingMembersAreListedWithLengthAndDate) {
   package.AddTrailingFile("CONFIG.DAT", Bytes("config"));
   auto dialog = OpenSetupInfo(package);
   ASSERT_TRUE(dialog);
-  EXPECT_EQ(Field(*dialog, kConfigNameField), "Office");
+  EXPECT_EQ(Field(*dialog, IDC_INFO_CONFIG_NAME), "Office");
   EXPECT_EQ(ListLines(*dialog), (std::vector<std::string>{
                                     Line("main.txt", kMorningText, "4"),
                                     Line("Account.ini", kAfternoonText, "12"),
@@ -201,7 +194,7 @@ TEST_P(SetupInfoUntimed, TrailingMembersAreListedWithoutDate) {
   package.AddTrailingFile("sub\\CONFIG.DAT", Bytes("config"));
   auto dialog = OpenSetupInfo(package);
   ASSERT_TRUE(dialog);
-  EXPECT_EQ(Field(*dialog, kConfigNameField), GetParam().shownConfigName);
+  EXPECT_EQ(Field(*dialog, IDC_INFO_CONFIG_NAME), GetParam().shownConfigName);
   EXPECT_EQ(ListLines(*dialog), (std::vector<std::string>{
                                     Line("Account.ini", "", "12"),
                                     Line("sub\\CONFIG.DAT", "", "6"),
@@ -223,9 +216,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SetupInfo, MainTableErrorShowsTheBoxThenTheRecordsReadSoFar) {
   PackageBuilder package = NewPackage();
   package.AddFile("first.txt", "first").lastWriteTime = kMorning;
-  package.AddFile("bad.txt", "bad", kMemberCmp).tag = 'G';
+  package.AddFile("bad.txt", "bad", kMemberCmp);
   package.AddFile("third.txt", "third", kMemberSys);
-  auto dialog = OpenSetupInfo(package, "File Header invalid");
+  auto dialog = OpenSetupInfo(package, "File Header invalid", [](DamagedProgram& d) { d.SetEntryTag(1, 'G'); });
   ASSERT_TRUE(dialog);
   EXPECT_EQ(ListLines(*dialog), (std::vector<std::string>{
                                     Line("first.txt", kMorningText, "5"),
@@ -242,9 +235,10 @@ TEST_F(SetupInfo, TrailingErrorShowsTheBoxThenTheRecordsReadSoFar) {
   package.trailing.emplace();
   package.trailing->typeTag = "QZ";
   package.AddTrailingFile("first.txt", Bytes("first"), kMorning);
-  package.AddTrailingFile("bad.txt", Bytes("bad"), kMorning).flags = kMemberCmp;
+  package.AddTrailingFile("bad.txt", Bytes("bad"), kMorning);
   package.AddTrailingFile("after.txt", Bytes("after"), kMorning);
-  auto dialog = OpenSetupInfo(package, "File Header invalid");
+  auto dialog = OpenSetupInfo(package, "File Header invalid",
+                              [](DamagedProgram& d) { d.SetTrailingEntryFlags(1, kMemberCmp); });
   ASSERT_TRUE(dialog);
   EXPECT_EQ(ListLines(*dialog), (std::vector<std::string>{
                                     Line("main.txt", "", "4"),

@@ -86,26 +86,11 @@ TEST_F(Trailing, IconCountZeroReadsNoIconTable) {
   package.AddIcon("Korvane Backup", std::nullopt, "main.txt");
   package.AddUninstall("Korvane Online Backup", "uninst.exe");
   // The icon entries are in the archive, but the header counts none.
-  package.header = package.FinalHeader();
-  package.header.iconCount = 0;
-  package.computeHeader = false;
-  EXPECT_EQ(Install(package), 0);
+  WriteDamagedPackage(package, [](DamagedProgram& d) { d.SetIconCount(0); });
+  EXPECT_EQ(RunSetup(SilentArgs()), 0);
   EXPECT_EQ(ReadText(Installed("main.txt")), "main");
   EXPECT_FALSE(fs::exists(ProgramsFolder() / group));
   EXPECT_FALSE(UninstallValues());
-}
-
-TEST_F(Trailing, IconEntryWithoutNameIsReadFailed) {
-  const std::string group = UseShell();
-  PackageBuilder package = NewPackage();
-  package.settings.iconGroup = group;
-  package.AddFile("main.txt", "main");
-  package.AddUninstall("Korvane Online Backup", "uninst.exe");
-  package.icons.push_back(PackageIcon{std::nullopt, std::string("-x"), std::string("main.txt")});
-  EXPECT_EQ(InstallExpectingBox(package, ArchiveErrorBoxText("Read failed"), false), 1);
-  EXPECT_EQ(ReadText(Installed("main.txt")), "main");
-  EXPECT_FALSE(fs::exists(ProgramsFolder() / group));
-  EXPECT_FALSE(UninstallValues()) << "no icon step after an archive error";
 }
 
 TEST_F(Trailing, IconTableEndingAtTheEndOfTheFileHasNoTrailingBlock) {
@@ -169,8 +154,8 @@ TEST_F(Trailing, HeaderFlag02LeavesTheTrailingBlockUnread) {
   PackageBuilder package = NewTrailingPackage("QZ");
   package.header.flags = kHeaderFlagNoTrailing;
   package.AddTrailingFile("a.txt", Bytes("trailing"), kSampleTime);
-  package.tail = Bytes("and whatever follows");
-  EXPECT_EQ(Install(package), 0);
+  WriteDamagedPackage(package, [](DamagedProgram& d) { d.Append(Bytes("and whatever follows")); });
+  EXPECT_EQ(RunSetup(SilentArgs()), 0);
   EXPECT_EQ(ReadText(Installed("main.txt")), "main");
   EXPECT_FALSE(fs::exists(Installed("a.txt")));
 }
@@ -283,108 +268,8 @@ TEST_F(Trailing, NameLeavingTheInstallDirectoryIsRefused) {
   EXPECT_FALSE(fs::exists(Installed("after.txt")));
 }
 
-// ---------------------------------------------------------- archive errors
-
-// Raw trailing blocks for the faults the builder cannot express.
-std::vector<std::uint8_t> CtBlockWithLongSecondMember() {
-  ArchiveWriter w;
-  w.Chars("CT").String("Office").U16(2);
-  w.U32(5).String("first.txt").Chars("first").Chars("F");
-  w.U32(100000).String("bad.txt").Chars("abc");
-  return w.Take();
-}
-
-std::vector<std::uint8_t> QzBlockCutInSecondHeader() {
-  ArchiveWriter w;
-  w.Chars("QZ").String("Office").U16(2);
-  w.EntryHeader(FileEntryHeader{'F', 0, 5, 5, 0, 0}).String("first.txt").Chars("first");
-  w.Chars("F").U8(0).U32(3);
-  return w.Take();
-}
-
-struct TrailingFaultCase {
-  const char* name;
-  const char* errorText;
-  void (*damage)(PackageBuilder&);
-  bool firstInstalled;  // the member before the fault
-  bool faultyInstalled; // the member with the fault itself ("bad.txt")
-};
-
-class TrailingFault : public Trailing, public ::testing::WithParamInterface<TrailingFaultCase> {};
-
-TEST_P(TrailingFault, StopsWithItsArchiveError) {
-  PackageBuilder package = NewTrailingPackage("QZ");
-  package.trailing->configName = "Office";
-  GetParam().damage(package);
-  EXPECT_EQ(InstallExpectingBox(package, ArchiveErrorBoxText(GetParam().errorText), false), 1);
-  EXPECT_EQ(ReadText(Installed("main.txt")), "main");
-  EXPECT_EQ(fs::exists(Installed("first.txt")), GetParam().firstInstalled);
-  if (GetParam().firstInstalled) {
-    EXPECT_EQ(ReadText(Installed("first.txt")), "first");
-  }
-  EXPECT_EQ(fs::exists(Installed("bad.txt")), GetParam().faultyInstalled);
-  EXPECT_FALSE(fs::exists(Installed("after.txt")));
-}
-
-void AddFirst(PackageBuilder& p) { p.AddTrailingFile("first.txt", Bytes("first"), kSampleTime); }
-
-INSTANTIATE_TEST_SUITE_P(
-    Block, TrailingFault,
-    ::testing::Values(
-        TrailingFaultCase{"UnknownTypeTag", "Bad Signature",
-                          [](PackageBuilder& p) {
-                            p.trailing->typeTag = "XY";
-                            AddFirst(p);
-                          },
-                          false, false},
-        TrailingFaultCase{"CountAbove100", "Number of files invalid",
-                          [](PackageBuilder& p) {
-                            AddFirst(p);
-                            p.trailing->countOverride = 101;
-                          },
-                          false, false},
-        TrailingFaultCase{"DataBeyondTheTotal", "Compressed length invalid",
-                          [](PackageBuilder& p) {
-                            p.trailing.reset();
-                            p.tail = CtBlockWithLongSecondMember();
-                          },
-                          true, false},
-        TrailingFaultCase{"EmptyMemberName", "File name missing",
-                          [](PackageBuilder& p) {
-                            AddFirst(p);
-                            p.AddTrailingFile("", Bytes("nameless"), kSampleTime);
-                            p.AddTrailingFile("after.txt", Bytes("after"), kSampleTime);
-                          },
-                          true, false},
-        TrailingFaultCase{"EndMarkerMissing", "End of file marker missing",
-                          [](PackageBuilder& p) {
-                            p.trailing->typeTag = "CT";
-                            AddFirst(p);
-                            p.AddTrailingFile("bad.txt", Bytes("bad")).tag = 'X';
-                            p.AddTrailingFile("after.txt", Bytes("after"));
-                          },
-                          true, true},
-        TrailingFaultCase{"QzEntryWithFlags", "File Header invalid",
-                          [](PackageBuilder& p) {
-                            AddFirst(p);
-                            p.AddTrailingFile("bad.txt", Bytes("bad"), kSampleTime).flags = kMemberCmp;
-                            p.AddTrailingFile("after.txt", Bytes("after"), kSampleTime);
-                          },
-                          true, false},
-        TrailingFaultCase{"QzEntryTagOtherThanF", "File Header invalid",
-                          [](PackageBuilder& p) {
-                            AddFirst(p);
-                            p.AddTrailingFile("bad.txt", Bytes("bad"), kSampleTime).tag = 'G';
-                            p.AddTrailingFile("after.txt", Bytes("after"), kSampleTime);
-                          },
-                          true, false},
-        TrailingFaultCase{"QzEntryHeaderCutShort", "Read failed",
-                          [](PackageBuilder& p) {
-                            p.trailing.reset();
-                            p.tail = QzBlockCutInSecondHeader();
-                          },
-                          true, false}),
-    [](const ::testing::TestParamInfo<TrailingFaultCase>& info) { return std::string(info.param.name); });
+// The archive errors of the icon table and the trailing block are cases of the
+// table of damaged archives (damaged_archive_test.cpp).
 
 }  // namespace
 }  // namespace winetest

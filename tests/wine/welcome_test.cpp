@@ -7,6 +7,7 @@
 #include <cctype>
 
 #include "base/le.hpp"
+#include "resources/resource.h"
 #include "setup_fixture.hpp"
 
 namespace winetest {
@@ -14,8 +15,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kIdBrowse = 1001;
-constexpr int kIdDirectoryText = 1002;
+// The directory chooser's edit for a typed directory: a literal id of its
+// dialog template, not in resource.h.
 constexpr int kIdTypedDirectory = 1088;
 
 std::string Lower(std::string text) {
@@ -87,10 +88,10 @@ protected:
 TEST_F(Welcome, ShowsTheInstallDirectoryAndTheTexts) {
   auto dialog = StartInteractive();
   ASSERT_TRUE(dialog);
-  ASSERT_NE(dialog->Control(kIdDirectoryText), nullptr);
-  EXPECT_EQ(dialog->Control(kIdDirectoryText)->text, InstallDir());
+  ASSERT_NE(dialog->Control(IDC_TARGET_DIRECTORY), nullptr);
+  EXPECT_EQ(dialog->Control(IDC_TARGET_DIRECTORY)->text, InstallDir());
   EXPECT_EQ(dialog->Control(kIdOk)->text, "&Install");
-  EXPECT_EQ(dialog->Control(kIdBrowse)->text, "&Browse...");
+  EXPECT_EQ(dialog->Control(IDC_BROWSE)->text, "&Browse...");
   EXPECT_EQ(dialog->Control(kIdCancel)->text, "&Exit Setup");
   const std::vector<std::string> texts = dialog->StaticTexts();
   EXPECT_NE(std::find(texts.begin(), texts.end(),
@@ -223,7 +224,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Welcome, ChooserRefusesAPathWithoutDriveAndDirectory) {
   auto dialog = StartInteractive();
   ASSERT_TRUE(dialog);
-  Bot().Press(dialog->hwnd, kIdBrowse);
+  Bot().Press(dialog->hwnd, IDC_BROWSE);
   auto chooser = WaitChooser(dialog->hwnd);
   ASSERT_TRUE(chooser);
   for (const char* typed : {"C:\\", "D:", "1:\\dir", "C;\\dir", "C:dir"}) {
@@ -236,7 +237,7 @@ TEST_F(Welcome, ChooserRefusesAPathWithoutDriveAndDirectory) {
   }
   Bot().Press(chooser->hwnd, kIdCancel);
   Bot().WaitGone(chooser->hwnd, Milliseconds(5000));
-  EXPECT_EQ(Bot().Dump(dialog->hwnd)->Control(kIdDirectoryText)->text, InstallDir());
+  EXPECT_EQ(Bot().Dump(dialog->hwnd)->Control(IDC_TARGET_DIRECTORY)->text, InstallDir());
   Bot().Press(dialog->hwnd, kIdCancel);
   EXPECT_EQ(setup_.Wait(kRunTimeout), 0);
 }
@@ -244,7 +245,7 @@ TEST_F(Welcome, ChooserRefusesAPathWithoutDriveAndDirectory) {
 TEST_F(Welcome, ChooserCreatesAMissingDirectoryWhenAsked) {
   auto dialog = StartInteractive();
   ASSERT_TRUE(dialog);
-  Bot().Press(dialog->hwnd, kIdBrowse);
+  Bot().Press(dialog->hwnd, IDC_BROWSE);
   auto chooser = WaitChooser(dialog->hwnd);
   ASSERT_TRUE(chooser);
   const std::string typed = WinFile("New\\Sub");
@@ -260,7 +261,7 @@ TEST_F(Welcome, ChooserCreatesAMissingDirectoryWhenAsked) {
   EXPECT_TRUE(Bot().WaitGone(chooser->hwnd, Milliseconds(10000)));
   EXPECT_TRUE(fs::is_directory(DirFile("New/Sub")));
   // The common dialog shows directories in lower case; the path is the same.
-  EXPECT_EQ(Lower(Bot().Dump(dialog->hwnd)->Control(kIdDirectoryText)->text), Lower(typed));
+  EXPECT_EQ(Lower(Bot().Dump(dialog->hwnd)->Control(IDC_TARGET_DIRECTORY)->text), Lower(typed));
   Bot().Press(dialog->hwnd, kIdOk);
   EXPECT_EQ(setup_.Wait(kRunTimeout), 0);
   EXPECT_EQ(ReadText(DirFile("New/Sub/readme.txt")), "installed");
@@ -269,7 +270,7 @@ TEST_F(Welcome, ChooserCreatesAMissingDirectoryWhenAsked) {
 TEST_F(Welcome, DecliningTheCreationKeepsTheChooserOpen) {
   auto dialog = StartInteractive();
   ASSERT_TRUE(dialog);
-  Bot().Press(dialog->hwnd, kIdBrowse);
+  Bot().Press(dialog->hwnd, IDC_BROWSE);
   auto chooser = WaitChooser(dialog->hwnd);
   ASSERT_TRUE(chooser);
   Bot().SetText(chooser->hwnd, kIdTypedDirectory, WinFile("Declined"));

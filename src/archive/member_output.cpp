@@ -1,0 +1,151 @@
+#include "archive/member_output.hpp"
+
+#include "archive/archive.hpp"
+#include "archive/member_name.hpp"
+#include "base/bounded_text.hpp"
+#include "resources/resource.h"
+#include "setup/setup_state.hpp"
+#include "ui/messages.hpp"
+#include "ui/progress_dialog.hpp"
+
+namespace {
+
+constexpr int kMemberNameSize = 256;
+
+void CreateMemberDirectories() {
+  for (char* p = setupState.fileNamePart; *p != '\0'; ++p) {
+    if (*p != '\\') continue;
+    *p = '\0';
+    CreateDirectoryA(setupState.targetPath, nullptr);
+    *p = '\\';
+  }
+}
+
+}  // namespace
+
+bool FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+void SkipArchiveBytes(std::uint32_t count) {
+  LONG high = 0;
+  SetFilePointer(setupState.archiveFile, static_cast<LONG>(count), &high, FILE_CURRENT);
+}
+
+int ReadMemberName(char* name, int nameSize) {
+  SetupState& s = setupState;
+  std::uint8_t length = 0;
+  if (!ReadArchiveBytes(&length, 1)) return -1;
+  s.progressDone += 1u + length;
+  if (length >= nameSize) return -1;
+  if (!ReadArchiveBytes(name, length)) return -1;
+  name[length] = '\0';
+  return length;
+}
+
+int PlaceMemberName(const char* name, int forSystem) {
+  SetupState& s = setupState;
+  char* directory = forSystem ? s.systemPath : s.targetPath;
+  const int directoryLength = forSystem ? s.systemDirLength : s.targetDirLength;
+  CopyBounded(directory + directoryLength, kPathSize - directoryLength, name);
+  return FitsPathBuffer(directoryLength, lstrlenA(name), kPathSize) ? 1 : 0;
+}
+
+int PassesConfigRule(const char* name, int nameFits) {
+  const SetupState& s = setupState;
+  const bool isConfig = lstrcmpiA(name, kConfigFileName) == 0;
+  return IsConfigRuleInstalling(isConfig, s.skipConfig != 0, s.keepExistingConfig != 0,
+                                isConfig && nameFits && FileExists(s.targetPath))
+             ? 1
+             : 0;
+}
+
+void ShowPathError(UINT stringId, const char* directory, int directoryLength, const char* name) {
+  char path[kPathSize + kMemberNameSize];
+  const std::size_t used = CopyBounded(path, directoryLength + 1u, directory);
+  CopyBounded(path + used, sizeof path - used, name);
+  ShowErrorStringArg(ExtractionOwner(), stringId, path);
+}
+
+int IsOutputPathAllowed(const char* name, int fits, int forSystem) {
+  const SetupState& s = setupState;
+  if (fits && IsSafeMemberName(name)) return 1;
+  if (forSystem) {
+    ShowPathError(IDS_CANNOT_CREATE_FILE, s.systemPath, s.systemDirLength, name);
+  } else {
+    ShowPathError(IDS_CANNOT_CREATE_FILE, s.targetPath, s.targetDirLength, name);
+  }
+  return 0;
+}
+
+void RecordInfo(InfoRecord* records, unsigned index, const std::uint8_t entryHeader[kFileEntryHeaderSize],
+                const char* name, int nameLength, MemberVersion version) {
+  if (records == nullptr) return;
+  InfoRecord& record = records[index];
+  for (std::size_t i = 0; i < kFileEntryHeaderSize; ++i) record.entryHeader[i] = entryHeader[i];
+  record.name = static_cast<char*>(AllocZeroed(nameLength + 1u));
+  if (record.name != nullptr) lstrcpyA(record.name, name);
+  record.version = version;
+}
+
+int CreateOutputFile(char* path, int createDirectories) {
+  SetupState& s = setupState;
+  SetStatusText(path);
+  if (createDirectories) CreateMemberDirectories();
+  s.outputFile = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (s.outputFile == INVALID_HANDLE_VALUE) {
+    s.outputFile = nullptr;
+    ShowErrorStringArg(ExtractionOwner(), IDS_CANNOT_CREATE_FILE, path);
+    return 1;
+  }
+  return 0;
+}
+
+void CloseOutputFile(const FILETIME* time) {
+  SetupState& s = setupState;
+  if (time != nullptr) SetFileTime(s.outputFile, nullptr, nullptr, time);
+  CloseHandle(s.outputFile);
+  s.outputFile = nullptr;
+}
+
+unsigned int ReadCallback(char* buffer, unsigned int* size, void* userParameter) {
+  SetupState& s = setupState;
+  int* error = static_cast<int*>(userParameter);
+  if (*error == 1) return 0;
+  if (s.memberBytesLeft == 0) return 0;
+  const DWORD count = *size < s.memberBytesLeft ? *size : s.memberBytesLeft;
+  s.memberBytesLeft -= count;
+  DWORD read = 0;
+  if (!ReadFile(s.sourceFile, buffer, count, &read, nullptr)) {
+    *error = 1;
+    return 0;
+  }
+  // The callback never asks beyond the member's stored data, so fewer bytes
+  // mean that the file ended inside it.
+  if (read != count) *error = 1;
+  s.progressDone += read;
+  UpdateProgressBar();
+  return read;
+}
+
+void WriteCallback(char* buffer, unsigned int* size, void* userParameter) {
+  int* error = static_cast<int*>(userParameter);
+  if (*error == 1) return;
+  DWORD written = 0;
+  if (!WriteFile(setupState.outputFile, buffer, *size, &written, nullptr) || written != *size) {
+    *error = 1;
+  }
+}
+
+int CopyStoredMember(char* buffer, DWORD chunkSize) {
+  SetupState& s = setupState;
+  if (s.memberBytesLeft == 0) return 1;
+  int error = 0;
+  for (;;) {
+    unsigned int size = chunkSize;
+    const unsigned int count = ReadCallback(buffer, &size, &error);
+    if (count == 0) return 0;
+    DWORD written = 0;
+    if (!WriteFile(s.outputFile, buffer, count, &written, nullptr) || written != count) return 0;
+    if (s.memberBytesLeft == 0) return error == 0 ? 1 : 0;
+  }
+}
