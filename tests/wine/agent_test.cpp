@@ -168,6 +168,8 @@ TEST_F(AgentChannel, RunningEngineRefusesWithString18AndIsToldAfterTheBox) {
   package.settings.launcherClasses = WindowClass("Launcher");
   WritePackage(package);
   // /RS: the refusal skips the clean-up, so nothing is removed.
+  std::error_code ec;
+  fs::remove(UnixPath("C:\\DEL_SETUP32.BAT"), ec);
   Process setup = StartSetup({"/S", "/RS", "/D", InstallDir()});
   auto box = Bot().WaitMessageBox(kBoxCaption, kBoxTimeout, &setup);
   ASSERT_TRUE(box);

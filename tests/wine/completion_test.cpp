@@ -30,6 +30,12 @@ const std::string kReadMe = "ReadMe.exe";
 
 class Completion : public SetupTest {
 protected:
+  // Every test starts without a batch file, whatever an earlier one left.
+  void SetUp() override {
+    SetupTest::SetUp();
+    std::error_code ec;
+    if (!IsSkipped()) fs::remove(UnixPath(kBatchFile), ec);
+  }
   void TearDown() override {
     std::error_code ec;
     fs::permissions(DirFile(kPackageName), fs::perms::owner_write, fs::perm_options::add, ec);
