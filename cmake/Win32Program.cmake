@@ -17,6 +17,11 @@ add_library(portable_win32 STATIC ${PORTABLE_SOURCES})
 target_include_directories(portable_win32 PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_compile_options(portable_win32 PRIVATE ${WIN32_COMPILE_FLAGS})
 target_compile_options(portable_win32 PRIVATE -O2)
+# Only the decoder earns -O2; the channel and batch rules are small and cold.
+set_source_files_properties(
+  ${PROJECT_SOURCE_DIR}/src/agent/agent_channel_rules.cpp
+  ${PROJECT_SOURCE_DIR}/src/setup/completion_rules.cpp
+  PROPERTIES COMPILE_OPTIONS -Os)
 
 # The welcome picture is stored imploded; the host packager compresses it, so
 # the host tools are built first (make build does so).
@@ -47,6 +52,7 @@ add_executable(setup WIN32
   src/archive/trailing_block.cpp
   src/archive/setup_info.cpp
   src/explode/compressed_bitmap.cpp
+  src/agent/agent_channel.cpp
   src/agent/agent_control.cpp
   src/shell/program_icons.cpp
   src/shell/uninstall.cpp

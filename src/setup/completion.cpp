@@ -1,14 +1,86 @@
-// Completion: the optional start of the installed program after a silent run,
-// and the self-removal of the setup program.
+// Completion: the finish dialog, or after a silent run the optional start of
+// the installed program, and the self-removal of the setup program.
 #include <windows.h>
 #include <shellapi.h>
 
+#include "base/bounded_text.hpp"
+#include "resources/resource.h"
+#include "setup/completion_rules.hpp"
 #include "setup/setup_state.hpp"
 #include "setup/steps.hpp"
-#include "base/bounded_text.hpp"
+#include "ui/progress_dialog.hpp"
+
+namespace {
+
+void HideControl(HWND dialog, int id) { ShowWindow(GetDlgItem(dialog, id), SW_HIDE); }
+
+INT_PTR CALLBACK FinishDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  SetupState& s = setupState;
+  if (message == WM_INITDIALOG) {
+    if (s.header.helpContext == 0 || Setting(kHelpFile) == nullptr) {
+      HideControl(dialog, IDC_OVERVIEW);
+      HideControl(dialog, IDC_OVERVIEW_TEXT);
+    }
+    if (Setting(kReadmeFile) == nullptr) {
+      HideControl(dialog, IDC_README);
+      HideControl(dialog, IDC_README_TEXT);
+    }
+    CenterWindowOnScreen(dialog, 1);
+    return TRUE;
+  }
+  if (message != WM_COMMAND) return FALSE;
+  switch (LOWORD(wParam)) {
+    case IDOK:
+    case IDCANCEL:
+      EndDialog(dialog, LOWORD(wParam));
+      break;
+    case IDC_RUN:
+      StartInstalledFile(dialog, Setting(kRunCommand));
+      EndDialog(dialog, IDC_RUN);
+      break;
+    case IDC_README:
+      // Hidden without a read-me file; a command that still arrives does nothing.
+      if (Setting(kReadmeFile) != nullptr) StartInstalledFile(dialog, Setting(kReadmeFile));
+      break;
+    case IDC_OVERVIEW:
+      if (Setting(kHelpFile) != nullptr) {
+        CopyBounded(s.fileNamePart, kPathSize - s.targetDirLength, Setting(kHelpFile));
+        WinHelpA(dialog, s.targetPath, HELP_CONTEXT, s.header.helpContext);
+      }
+      break;
+  }
+  return TRUE;
+}
+
+// Starts the batch file hidden and suspended at idle priority, raises this
+// program's own priority and only then lets the batch file run: it deletes
+// the setup program's file once this process has ended.
+void StartSelfRemovalBatch() {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION process = {};
+  char commandLine[] = "C:\\DEL_SETUP32.BAT";
+  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE,
+                      CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, nullptr, "C:\\", &startup, &process)) {
+    return;
+  }
+  SetThreadPriority(process.hThread, THREAD_PRIORITY_IDLE);
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+  SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
+  CloseHandle(process.hProcess);
+  ResumeThread(process.hThread);
+  CloseHandle(process.hThread);
+}
+
+}  // namespace
 
 void ShowCompletion() {
-  if (setupState.silentMode && setupState.runAfterSilent) {
+  SetupState& s = setupState;
+  if (!s.silentMode) {
+    DialogBoxParamA(s.hInstance, MAKEINTRESOURCEA(IDD_FINISH), nullptr, FinishDialogProc, 0);
+  } else if (s.runAfterSilent) {
     StartInstalledFile(nullptr, Setting(kRunCommand));
   }
 }
@@ -36,4 +108,21 @@ int StartInstalledFile(HWND owner, const char* commandText) {
   return reinterpret_cast<INT_PTR>(result) > 32 ? 1 : 0;
 }
 
-void RemoveSetupProgram() {}
+// Writes the batch file and starts it. A read-only setup program (copied from
+// a CD, say) cannot be deleted: the batch file would repeat its "del" for
+// ever, so none is written.
+void RemoveSetupProgram() {
+  char setupFile[kPathSize];
+  const DWORD length = GetModuleFileNameA(setupState.hInstance, setupFile, kPathSize);
+  if (length == 0 || length >= kPathSize) return;
+  const DWORD attributes = GetFileAttributesA(setupFile);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) != 0) return;
+  char content[kSelfRemovalBatchSize];
+  const std::size_t size = BuildSelfRemovalBatch(content, sizeof content, setupFile);
+  if (size == 0) return;
+  const HFILE batch = _lcreat(kSelfRemovalBatchPath, 0);
+  if (batch == HFILE_ERROR) return;
+  const UINT written = _lwrite(batch, content, static_cast<UINT>(size));
+  _lclose(batch);
+  if (written == static_cast<UINT>(size)) StartSelfRemovalBatch();
+}

@@ -1,6 +1,8 @@
 #include "setup_fixture.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace winetest {
 
@@ -91,6 +93,28 @@ std::optional<int> SetupTest::ExpectMessageBoxAndExit(Process& process, const st
   auto code = process.Wait(kBoxTimeout);
   if (!code) ADD_FAILURE() << "the setup program did not end after the message box";
   return code;
+}
+
+std::optional<WindowInfo> SetupTest::WaitFinishDialog(Process& process) {
+  constexpr int kIdRun = 1010;
+  const auto deadline = std::chrono::steady_clock::now() + kRunTimeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const bool ended = !process.Running();
+    for (const WindowInfo& window : Bot().Windows()) {
+      if (window.className != "#32770" || window.exe != kPackageName) continue;
+      auto dump = Bot().Dump(window.hwnd);
+      if (dump && dump->Control(kIdRun) != nullptr) return dump;
+    }
+    if (ended) break;
+    std::this_thread::sleep_for(Milliseconds(100));
+  }
+  ADD_FAILURE() << "no finish dialog";
+  return std::nullopt;
+}
+
+std::optional<int> SetupTest::ExitAtFinishDialog(Process& process) {
+  if (auto finish = WaitFinishDialog(process)) Bot().Press(finish->hwnd, kIdOk);
+  return process.Wait(kRunTimeout);
 }
 
 std::string SetupTest::SystemFileName(const std::string& suffix) {

@@ -69,6 +69,12 @@ protected:
   std::optional<WindowInfo> ExpectMessageBox(Process& process, const std::string& text);
   // The same, and then the process's exit code.
   std::optional<int> ExpectMessageBoxAndExit(Process& process, const std::string& text);
+  // The finish dialog of an interactive run (the package's dialog with a Run
+  // button), or empty when none came.
+  std::optional<WindowInfo> WaitFinishDialog(Process& process);
+  // Ends an interactive installation at its finish dialog with Exit Setup;
+  // the exit code.
+  std::optional<int> ExitAtFinishDialog(Process& process);
 
   // A file of the system directory for this test only, removed afterwards.
   std::string SystemFileName(const std::string& suffix);

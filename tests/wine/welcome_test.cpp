@@ -136,7 +136,7 @@ TEST_F(Welcome, InstallCreatesTheDirectoryAndInstalls) {
   auto dialog = StartInteractive();
   ASSERT_TRUE(dialog);
   Bot().Press(dialog->hwnd, kIdOk);
-  EXPECT_EQ(setup_.Wait(kRunTimeout), 0);
+  EXPECT_EQ(ExitAtFinishDialog(setup_), 0);
   EXPECT_EQ(ReadText(Installed("readme.txt")), "installed");
 }
 
@@ -194,7 +194,7 @@ TEST_P(WelcomeSpace, InstallChecksTheFreeSpaceOfTheChosenDrive) {
   ASSERT_TRUE(dialog);
   Bot().Press(dialog->hwnd, kIdOk);
   if (c.megabytes == nullptr) {
-    EXPECT_EQ(setup_.Wait(kRunTimeout), 0);
+    EXPECT_EQ(ExitAtFinishDialog(setup_), 0);
     EXPECT_EQ(ReadText(Dir() / "small/Korvane/readme.txt"), "installed");
     return;
   }
@@ -263,7 +263,7 @@ TEST_F(Welcome, ChooserCreatesAMissingDirectoryWhenAsked) {
   // The common dialog shows directories in lower case; the path is the same.
   EXPECT_EQ(Lower(Bot().Dump(dialog->hwnd)->Control(IDC_TARGET_DIRECTORY)->text), Lower(typed));
   Bot().Press(dialog->hwnd, kIdOk);
-  EXPECT_EQ(setup_.Wait(kRunTimeout), 0);
+  EXPECT_EQ(ExitAtFinishDialog(setup_), 0);
   EXPECT_EQ(ReadText(DirFile("New/Sub/readme.txt")), "installed");
 }
 
@@ -285,7 +285,7 @@ TEST_F(Welcome, DecliningTheCreationKeepsTheChooserOpen) {
   Bot().WaitGone(chooser->hwnd, Milliseconds(5000));
   // Install takes the directory the welcome dialog shows, not the declined one.
   Bot().Press(dialog->hwnd, kIdOk);
-  EXPECT_EQ(setup_.Wait(kRunTimeout), 0);
+  EXPECT_EQ(ExitAtFinishDialog(setup_), 0);
   EXPECT_EQ(ReadText(Installed("readme.txt")), "installed");
   EXPECT_FALSE(fs::exists(DirFile("Declined")));
 }
