@@ -256,8 +256,8 @@ TEST_F(AgentChannel, FailedInstallationRestartsTheLauncherBeforeItsMessage) {
   PackageBuilder package = AgentPackage();
   package.files.pop_back();
   package.settings.launcherClasses = WindowClass("Launcher");
-  package.AddFile("bad.txt", "bad").tag = 'G';
-  WritePackage(package);
+  package.AddFile("bad.txt", "bad");
+  WriteDamagedPackage(package, [](DamagedProgram& d) { d.SetEntryTag(d.Listing().members.size() - 1, 'G'); });
   fs::create_directories(DirFile("Install"));
   fs::copy_file(HelperFile("start_marker.exe"), Installed(kLauncherFile));
 
