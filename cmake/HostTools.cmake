@@ -16,43 +16,43 @@ set(SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-o
 file(GLOB SETUPPACK_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/setuppack/*.cpp)
 list(FILTER SETUPPACK_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 
-# The codec: the explode decoder (built into setup.exe as well), the implode
-# encoder and the memory adapters, a library of its own for every host
-# program that reads or writes implode streams. codec_san is its flavour
-# for the unit tests.
+# The encoder and the memory adapters join the decoder in the host's codec.
 set(CODEC_SOURCES
-  src/explode/explode.cpp
+  ${DECODER_SOURCES}
   src/explode/implode.cpp
   src/explode/memory_codec.cpp
 )
-add_library(codec STATIC ${CODEC_SOURCES})
-add_library(codec_san STATIC ${CODEC_SOURCES})
-foreach(lib codec codec_san)
-  target_include_directories(${lib} PUBLIC ${PROJECT_SOURCE_DIR}/src)
-  target_compile_options(${lib} PRIVATE ${WARNING_FLAGS})
-endforeach()
-target_compile_options(codec_san PUBLIC ${SANITIZE_FLAGS} -O1 -g)
-target_link_options(codec_san PUBLIC ${SANITIZE_FLAGS})
 
-# The rest of the portable code, and the packager; the decoder comes from the
-# codec.
-set(HOST_PORTABLE_SOURCES ${PORTABLE_SOURCES})
-list(REMOVE_ITEM HOST_PORTABLE_SOURCES ${CODEC_SOURCES})
+# add_host_library(name sources... [LINK libs...]): the library `name` for the
+# tools, benchmarks and Wine tests, and `name_san` built with AddressSanitizer
+# and UBSan for the unit tests; `name_san` links the _san flavour of each
+# library in LINK.
+function(add_host_library name)
+  cmake_parse_arguments(ARG "" "" "LINK" ${ARGN})
+  foreach(flavour "" "_san")
+    add_library(${name}${flavour} STATIC ${ARG_UNPARSED_ARGUMENTS})
+    target_include_directories(${name}${flavour} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_compile_options(${name}${flavour} PRIVATE ${WARNING_FLAGS})
+    foreach(lib ${ARG_LINK})
+      if(TARGET ${lib}${flavour})
+        target_link_libraries(${name}${flavour} PUBLIC ${lib}${flavour})
+      else()
+        target_link_libraries(${name}${flavour} PUBLIC ${lib})
+      endif()
+    endforeach()
+  endforeach()
+  target_compile_options(${name}_san PUBLIC ${SANITIZE_FLAGS} -O1 -g)
+  target_link_options(${name}_san PUBLIC ${SANITIZE_FLAGS})
+endfunction()
 
-# One library per flavour: plain for the tools, sanitized for the unit tests.
-foreach(flavour plain san)
-  add_library(korvane_${flavour} STATIC ${HOST_PORTABLE_SOURCES} ${SETUPPACK_SOURCES})
-  target_include_directories(korvane_${flavour} PUBLIC ${PROJECT_SOURCE_DIR}/src ${CLI11_INCLUDE_DIR})
-  target_compile_options(korvane_${flavour} PRIVATE ${WARNING_FLAGS})
-  target_link_libraries(korvane_${flavour} PUBLIC PkgConfig::TOMLPP)
-endforeach()
-target_link_libraries(korvane_plain PUBLIC codec)
-target_link_libraries(korvane_san PUBLIC codec_san)
-target_compile_options(korvane_san PUBLIC ${SANITIZE_FLAGS} -O1 -g)
-target_link_options(korvane_san PUBLIC ${SANITIZE_FLAGS})
+add_host_library(portable ${PORTABLE_SOURCES})
+add_host_library(codec ${CODEC_SOURCES})
+add_host_library(setuppack_core ${SETUPPACK_SOURCES} LINK portable codec PkgConfig::TOMLPP)
+target_include_directories(setuppack_core PUBLIC ${CLI11_INCLUDE_DIR})
+target_include_directories(setuppack_core_san PUBLIC ${CLI11_INCLUDE_DIR})
 
 add_executable(setuppack src/setuppack/main.cpp)
-target_link_libraries(setuppack PRIVATE korvane_plain)
+target_link_libraries(setuppack PRIVATE setuppack_core)
 target_compile_options(setuppack PRIVATE ${WARNING_FLAGS})
 set_target_properties(setuppack PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PRODUCT_DIR})
 
@@ -63,16 +63,13 @@ include(GoogleTest)
 # and damaged archives, for the unit tests and the Wine tests alike; built in
 # the flavour of the product code that each test binary links.
 file(GLOB TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/support/*.cpp)
-foreach(flavour plain san)
-  add_library(test_support_${flavour} STATIC ${TEST_SUPPORT_SOURCES})
-  target_include_directories(test_support_${flavour} PUBLIC ${PROJECT_SOURCE_DIR}/tests)
-  target_compile_options(test_support_${flavour} PRIVATE ${WARNING_FLAGS})
-  target_link_libraries(test_support_${flavour} PUBLIC korvane_${flavour})
-endforeach()
+add_host_library(test_support ${TEST_SUPPORT_SOURCES} LINK setuppack_core)
+target_include_directories(test_support PUBLIC ${PROJECT_SOURCE_DIR}/tests)
+target_include_directories(test_support_san PUBLIC ${PROJECT_SOURCE_DIR}/tests)
 
 file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/unit/*.cpp)
 add_executable(unit_tests ${UNIT_TEST_SOURCES})
-target_link_libraries(unit_tests PRIVATE test_support_san korvane_san GTest::gtest GTest::gtest_main)
+target_link_libraries(unit_tests PRIVATE test_support_san GTest::gtest GTest::gtest_main)
 target_compile_definitions(unit_tests PRIVATE
   SOURCE_DIR="${PROJECT_SOURCE_DIR}" PRODUCT_DIR="${PRODUCT_DIR}")
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)

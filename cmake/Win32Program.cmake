@@ -16,12 +16,12 @@ set(WIN32_SYSTEM_LIBS
 add_library(portable_win32 STATIC ${PORTABLE_SOURCES})
 target_include_directories(portable_win32 PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_compile_options(portable_win32 PRIVATE ${WIN32_COMPILE_FLAGS})
-target_compile_options(portable_win32 PRIVATE -O2)
-# Only the decoder earns -O2; the channel and batch rules are small and cold.
-set_source_files_properties(
-  ${PROJECT_SOURCE_DIR}/src/agent/agent_channel_rules.cpp
-  ${PROJECT_SOURCE_DIR}/src/setup/completion_rules.cpp
-  PROPERTIES COMPILE_OPTIONS -Os)
+
+# The decoder is the one hot loop of an installation: it alone is built for
+# speed (the later -O2 overrides -Os), at a cost of about 4.5 KB of the image.
+add_library(codec_win32 STATIC ${DECODER_SOURCES})
+target_include_directories(codec_win32 PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_compile_options(codec_win32 PRIVATE ${WIN32_COMPILE_FLAGS} -O2)
 
 # The welcome picture is stored imploded; the host packager compresses it, so
 # the host tools are built first (make build does so).
@@ -68,7 +68,7 @@ target_link_options(setup PRIVATE
   -nostdlib -static -s -mwindows -Wl,--gc-sections -Wl,-e,_SetupEntry
   -Wl,--file-alignment,512 -Wl,--section-alignment,4096 -Wl,--no-seh
   -Wl,--disable-dynamicbase -Wl,--disable-nxcompat -Wl,--disable-reloc-section)
-target_link_libraries(setup PRIVATE portable_win32 ${WIN32_SYSTEM_LIBS} gcc)
+target_link_libraries(setup PRIVATE portable_win32 codec_win32 ${WIN32_SYSTEM_LIBS} gcc)
 set_target_properties(setup PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PRODUCT_DIR})
 
 # The archive is appended at kArchiveOffset: the image must end before it.
