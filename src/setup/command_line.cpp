@@ -80,3 +80,15 @@ void ParseOptions(const char* commandLine, CommandLineOptions* options) {
     }
   }
 }
+
+const char* SkipProgramName(const char* p) {
+  if (*p == '"') {
+    ++p;
+    while (*p != '\0' && *p != '"') ++p;
+    if (*p == '"') ++p;
+  } else {
+    while (static_cast<unsigned char>(*p) > ' ') ++p;
+  }
+  while (*p != '\0' && static_cast<unsigned char>(*p) <= ' ') ++p;
+  return p;
+}

@@ -42,3 +42,7 @@ struct CommandLineOptions {
 // Scans `commandLine` and updates `options`. Never fails: unknown letters and
 // sub-letters are ignored, a "-" or "/" at the very end ends the scan.
 void ParseOptions(const char* commandLine, CommandLineOptions* options);
+
+// The command line behind the program's own name (quoted or not) and the
+// blanks after it, as the Windows start-up code hands it to a GUI program.
+const char* SkipProgramName(const char* commandLine);

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "setup/command_line.hpp"
+
 extern "C" {
 
 void* memset(void* destination, int value, std::size_t count) {
@@ -43,22 +45,9 @@ int memcmp(const void* left, const void* right, std::size_t count) {
   return 0;
 }
 
-// Skips the program's own name (quoted or not) and the blanks behind it, the
-// way the Windows start-up code does for a GUI program.
-static char* SkipProgramName(char* p) {
-  if (*p == '"') {
-    ++p;
-    while (*p != '\0' && *p != '"') ++p;
-    if (*p == '"') ++p;
-  } else {
-    while (static_cast<unsigned char>(*p) > ' ') ++p;
-  }
-  while (*p != '\0' && static_cast<unsigned char>(*p) <= ' ') ++p;
-  return p;
-}
-
 void SetupEntry() {
-  char* commandLine = SkipProgramName(GetCommandLineA());
+  // WinMain takes the text as LPSTR; it only reads it.
+  char* commandLine = const_cast<char*>(SkipProgramName(GetCommandLineA()));
   const int exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, commandLine, SW_SHOWDEFAULT);
   ExitProcess(static_cast<UINT>(exitCode));
 }

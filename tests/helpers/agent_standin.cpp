@@ -47,6 +47,8 @@
 #include <string>
 #include <vector>
 
+#include "append_line.hpp"
+
 namespace {
 
 const char* const kSuffixes[7] = {"/BACKUP",     "/SYSTRAY",     "/LAUNCHER", "/2NDBACKUP",
@@ -128,15 +130,7 @@ void SetWord(size_t offset, unsigned long value) {
   for (int i = 0; i < 4; ++i) block[offset + i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
-void Log(const std::string& line) {
-  HANDLE file = CreateFileA(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  std::string text = line + "\n";
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-}
+void Log(const std::string& line) { AppendLine(logPath, line); }
 
 std::string SlotEventName(int slot) { return "/EVENT/" + prefix + "BACKUP_IPC" + kSuffixes[slot]; }
 

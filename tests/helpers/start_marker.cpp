@@ -6,21 +6,7 @@
 // or not) and the blanks after it. The program then exits with code 0.
 #include <windows.h>
 
-namespace {
-
-const char* SkipProgramName(const char* p) {
-  if (*p == '"') {
-    ++p;
-    while (*p != '\0' && *p != '"') ++p;
-    if (*p == '"') ++p;
-  } else {
-    while (static_cast<unsigned char>(*p) > ' ') ++p;
-  }
-  while (*p != '\0' && static_cast<unsigned char>(*p) <= ' ') ++p;
-  return p;
-}
-
-}  // namespace
+#include "setup/command_line.hpp"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   char module[MAX_PATH + 16];

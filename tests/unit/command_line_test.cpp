@@ -106,4 +106,21 @@ TEST(CommandLine, PathLongerThanTheBufferIsFlaggedAndNeverOverruns) {
   EXPECT_EQ(Parse(fits.c_str()).targetPathTooLong, 0);
 }
 
+// What the start-up code hands WinMain: the text behind the program's name.
+TEST(CommandLine, ProgramNameAndItsBlanksAreSkipped) {
+  const struct {
+    const char* line;
+    const char* rest;
+  } cases[] = {
+      {"setup.exe /S", "/S"},
+      {"\"C:\\Program Files\\setup.exe\"  /D \"C:\\x y\"", "/D \"C:\\x y\""},
+      {"\"C:\\a b\\setup.exe\"/S", "/S"},     // no blank needed behind the quote
+      {"\"C:\\unclosed quote /S", ""},         // the quote runs to the end
+      {"setup.exe\t \t/I", "/I"},               // tabs count as blanks
+      {"setup.exe", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_STREQ(SkipProgramName(c.line), c.rest) << c.line;
+}
+
 }  // namespace

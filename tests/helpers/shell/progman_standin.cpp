@@ -32,22 +32,14 @@
 #include <cstring>
 #include <string>
 
+#include "../append_line.hpp"
+
 namespace {
 
 std::string logFile;
 std::string refusal;
 DWORD ackDelay = 0;
 bool mute = false;
-
-void AppendLine(const std::string& path, const std::string& line) {
-  HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  std::string text = line + "\n";
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-}
 
 bool IsProgmanAtom(ATOM atom) {
   char name[64] = {};
