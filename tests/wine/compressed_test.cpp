@@ -6,8 +6,9 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "explode/implode.hpp"
 #include "setup_fixture.hpp"
-#include "setuppack/implode.hpp"
+#include "setuppack/file_io.hpp"
 
 namespace winetest {
 namespace {
