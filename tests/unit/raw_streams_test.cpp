@@ -43,6 +43,19 @@ TEST(RawStreamCommand, MissingInputFailsWithoutOutput) {
   EXPECT_TRUE(dir.Files().empty());
 }
 
+TEST(RawStreamCommand, OutputInAMissingDirectoryIsReported) {
+  TempDir dir;
+  const auto in = dir.Write("in.bin", Implode(SampleText(1000, 4), ImplodeOptions{}));
+  const std::string out = (dir / "absent/out").string();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(RunImplodeCommand(ImplodeOptions{}, in.string(), out), 1);
+  EXPECT_EQ(RunExplodeCommand(in.string(), out), 1);
+  const std::string messages = testing::internal::GetCapturedStderr();
+  const std::string expected = "setuppack: " + out + ": cannot create: No such file or directory\n";
+  EXPECT_EQ(messages, expected + expected);
+  EXPECT_EQ(dir.Files(), std::vector<std::string>{"in.bin"});
+}
+
 struct DamagedStream {
   const char* name;
   std::vector<std::uint8_t> bytes;
