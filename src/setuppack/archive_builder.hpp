@@ -27,9 +27,7 @@
 #include <vector>
 
 #include "archive/layout.hpp"
-#include "setuppack/file_time.hpp"
 #include "setuppack/package.hpp"
-#include "setuppack/setup_program.hpp"
 
 // Append-only byte sink for archive items. Every integer is written low byte
 // first; nothing is padded or aligned.

@@ -2,6 +2,7 @@
 
 #include <toml++/toml.h>
 
+#include <array>
 #include <cctype>
 #include <map>
 
@@ -108,55 +109,87 @@ Manifest ManifestReader::Read(const toml::table& root, const std::filesystem::pa
   return m;
 }
 
+// What a manifest without a required settings string is told to write: what
+// the string holds, and an example value for its key.
+struct RequiredSettingHint {
+  SettingsString index;
+  std::string_view what;
+  std::string_view example;
+};
+constexpr RequiredSettingHint kRequiredSettingHints[] = {
+    {kRunCommand, "Name the program that the finish dialog starts", "\"Program.exe\""},
+    {kDefaultPath, "Give the default install directory", "'C:\\Program Files\\Product'"},
+};
+
+constexpr const RequiredSettingHint* HintFor(SettingsString index) {
+  for (const RequiredSettingHint& hint : kRequiredSettingHints) {
+    if (hint.index == index) return &hint;
+  }
+  return nullptr;
+}
+
+constexpr bool EachRequiredSettingHasAHint() {
+  for (const SettingsStringInfo& info : kSettingsStrings) {
+    if (info.required != (HintFor(info.index) != nullptr)) return false;
+  }
+  return true;
+}
+static_assert(EachRequiredSettingHasAHint(),
+              "kRequiredSettingHints has a row for each required string of kSettingsStrings");
+
 void ManifestReader::ReadSettings(const toml::table& root, Manifest& m) const {
-  static constexpr std::string_view kKeys[kSettingsStringCount] = {
-      "run_command",  "help_file",   "readme_file",   "ini_file",  "launcher_classes",
-      "icon_group",   "default_path", "config_name",  "launcher_file", "tray_file",
-      "reserved_1",   "reserved_2",
-  };
+  std::array<std::string_view, kSettingsStringCount> keys;
+  std::vector<std::string_view> required;
+  for (const SettingsStringInfo& info : kSettingsStrings) {
+    keys[info.index] = info.manifestKey;
+    if (info.required) required.push_back(info.manifestKey);
+  }
+  std::string requiredKeys;  // "a, b and c"
+  for (std::size_t i = 0; i < required.size(); ++i) {
+    if (i > 0) requiredKeys += i + 1 == required.size() ? " and " : ", ";
+    requiredKeys += required[i];
+  }
+
   const toml::table* settings = Table(root, "settings", "");
   if (!settings)
-    FailAt(0, "settings",
-           "missing; add a [settings] table with at least run_command and default_path");
-  CheckKeys(*settings, "settings",
-            {kKeys[0], kKeys[1], kKeys[2], kKeys[3], kKeys[4], kKeys[5], kKeys[6], kKeys[7],
-             kKeys[8], kKeys[9], kKeys[10], kKeys[11]});
-  for (std::size_t i = 0; i < kSettingsStringCount; ++i) {
-    if (i == kLauncherClasses) {
-      const toml::node* node = settings->get(kKeys[i]);
-      if (node && node->is_array()) {
-        // An array of class names is stored comma-separated.
-        std::string joined;
-        const toml::array& array = *node->as_array();
-        for (std::size_t k = 0; k < array.size(); ++k) {
-          const toml::node& item = *array.get(k);
-          const std::string field = "settings.launcher_classes[" + std::to_string(k) + "]";
-          if (!item.is_string()) Fail(item, field, "must be a text, not " + std::string(TypeName(item)));
-          std::optional<std::string> ansi = Utf8ToAnsi(item.as_string()->get());
-          if (!ansi || ansi->empty() || ansi->find(',') != std::string::npos)
-            Fail(item, field, "must be a window class name without commas");
-          if (!joined.empty()) joined += ",";
-          joined += *ansi;
-        }
-        if (joined.empty()) Fail(*node, "settings.launcher_classes", "is empty; leave it out");
-        if (joined.size() > kMaxArchiveString)
-          Fail(*node, "settings.launcher_classes",
-               "joined with commas is " + std::to_string(joined.size()) +
-                   " bytes long; the archive stores at most 255");
-        m.settings[i] = joined;
-        continue;
+    FailAt(0, "settings", "missing; add a [settings] table with at least " + requiredKeys);
+  CheckKeys(*settings, "settings", keys);
+  for (const SettingsStringInfo& info : kSettingsStrings) {
+    const std::string field = Join("settings", info.manifestKey);
+    const toml::node* node = settings->get(info.manifestKey);
+    if (info.index == kLauncherClasses && node && node->is_array()) {
+      // An array of class names is stored comma-separated.
+      std::string joined;
+      const toml::array& array = *node->as_array();
+      for (std::size_t k = 0; k < array.size(); ++k) {
+        const toml::node& item = *array.get(k);
+        const std::string itemField = field + "[" + std::to_string(k) + "]";
+        if (!item.is_string())
+          Fail(item, itemField, "must be a text, not " + std::string(TypeName(item)));
+        std::optional<std::string> ansi = Utf8ToAnsi(item.as_string()->get());
+        if (!ansi || ansi->empty() || ansi->find(',') != std::string::npos)
+          Fail(item, itemField, "must be a window class name without commas");
+        if (!joined.empty()) joined += ",";
+        joined += *ansi;
       }
+      if (joined.empty()) Fail(*node, field, "is empty; leave it out");
+      if (joined.size() > kMaxArchiveString)
+        Fail(*node, field,
+             "joined with commas is " + std::to_string(joined.size()) +
+                 " bytes long; the archive stores at most 255");
+      m.settings[info.index] = joined;
+      continue;
     }
-    m.settings[i] = Text(*settings, kKeys[i], "settings");
+    m.settings[info.index] = Text(*settings, info.manifestKey, "settings");
   }
-  if (!m.settings.runCommand)
-    FailAt(settings->source().begin.line, "settings.run_command",
-           "missing; setup.exe refuses a package without it. Name the program that the "
-           "finish dialog starts, e.g. run_command = \"Program.exe\"");
-  if (!m.settings.defaultPath)
-    FailAt(settings->source().begin.line, "settings.default_path",
-           "missing; setup.exe refuses a package without it. Give the default install "
-           "directory, e.g. default_path = 'C:\\Program Files\\Product'");
+  for (const SettingsStringInfo& info : kSettingsStrings) {
+    if (!info.required || m.settings[info.index]) continue;
+    const RequiredSettingHint& hint = *HintFor(info.index);
+    const std::string key = info.manifestKey;
+    FailAt(settings->source().begin.line, Join("settings", key),
+           "missing; setup.exe refuses a package without it. " + std::string(hint.what) +
+               ", e.g. " + key + " = " + std::string(hint.example));
+  }
 }
 
 void ManifestReader::ReadHeader(const toml::table& root, Manifest& m) const {

@@ -1,10 +1,9 @@
 // The package manifest: a TOML file that says what goes into a setup program.
 //
-//   [settings]        the twelve settings strings: run_command and default_path
-//                     required; help_file, readme_file, ini_file,
-//                     launcher_classes (text or array of texts, joined by ","),
-//                     icon_group, config_name, launcher_file, tray_file,
-//                     reserved_1, reserved_2 optional
+//   [settings]        the twelve settings strings under the manifest keys of
+//                     kSettingsStrings (archive/layout.hpp), the required ones
+//                     required; the launcher classes as a text or an array of
+//                     texts, joined by ","
 //   [header]          ipc_prefix (two characters, required), required_space
 //                     (bytes, or a text "3 MiB", "12 KB", "4096 bytes"; default
 //                     the installed size of all members), help_context

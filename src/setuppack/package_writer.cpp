@@ -7,11 +7,12 @@
 #include <cstring>
 #include <system_error>
 
+#include "explode/implode.hpp"
 #include "setuppack/errors.hpp"
 #include "setuppack/file_io.hpp"
 #include "setuppack/file_time.hpp"
-#include "explode/implode.hpp"
 #include "setuppack/pe_version.hpp"
+#include "setuppack/setup_program.hpp"
 
 namespace {
 

@@ -108,6 +108,17 @@ void WriteCallback(char* buffer, unsigned int* size, void* userParameter) {
 }
 
 // Commits the output; returns the exit code.
+// The output of a command, or nullopt after reporting why it cannot be
+// created.
+std::optional<CommandOutput> CreateOutput(const std::string& outPath) {
+  try {
+    return std::optional<CommandOutput>(std::in_place, outPath);
+  } catch (const FileError& error) {
+    Report(outPath, "cannot create: " + error.code().message());
+    return std::nullopt;
+  }
+}
+
 int CommitOutput(CommandOutput& output, const std::string& outPath) {
   try {
     output.Commit();
@@ -138,13 +149,8 @@ int RunImplodeCommand(const ImplodeOptions& options, const std::string& inPath, 
     Report(DisplayName(inPath), error.what());
     return 1;
   }
-  std::optional<CommandOutput> output;
-  try {
-    output.emplace(outPath);
-  } catch (const FileError& error) {
-    Report(outPath, "cannot create: " + error.code().message());
-    return 1;
-  }
+  std::optional<CommandOutput> output = CreateOutput(outPath);
+  if (!output) return 1;
   output->Write(stream.data(), stream.size());
   return CommitOutput(*output, outPath);
 }
@@ -157,13 +163,8 @@ int RunExplodeCommand(const std::string& inPath, const std::string& outPath) {
     Report(name, std::string("cannot open: ") + std::strerror(errno));
     return 1;
   }
-  std::optional<CommandOutput> output;
-  try {
-    output.emplace(outPath);
-  } catch (const FileError& error) {
-    Report(outPath, "cannot create: " + error.code().message());
-    return 1;
-  }
+  std::optional<CommandOutput> output = CreateOutput(outPath);
+  if (!output) return 1;
   ExplodeContext context;
   context.input = input;
   context.output = &*output;

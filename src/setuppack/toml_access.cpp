@@ -7,7 +7,7 @@
 
 namespace {
 
-std::string JoinKeys(std::initializer_list<std::string_view> keys) {
+std::string JoinKeys(std::span<const std::string_view> keys) {
   std::string text;
   for (std::string_view k : keys) {
     if (!text.empty()) text += ", ";
@@ -52,7 +52,7 @@ std::string TomlAccess::Join(const std::string& prefix, std::string_view key) {
 }
 
 void TomlAccess::CheckKeys(const toml::table& table, const std::string& prefix,
-                           std::initializer_list<std::string_view> allowed) const {
+                           std::span<const std::string_view> allowed) const {
   for (auto&& [key, node] : table) {
     if (std::find(allowed.begin(), allowed.end(), key.str()) == allowed.end())
       FailAt(key.source().begin.line, Join(prefix, key.str()),

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,7 +37,11 @@ public:
 
   // Refuses every key of `table` that is not `allowed`, listing those.
   void CheckKeys(const toml::table& table, const std::string& prefix,
-                 std::initializer_list<std::string_view> allowed) const;
+                 std::span<const std::string_view> allowed) const;
+  void CheckKeys(const toml::table& table, const std::string& prefix,
+                 std::initializer_list<std::string_view> allowed) const {
+    CheckKeys(table, prefix, std::span(allowed.begin(), allowed.size()));
+  }
 
   // A table ([key]); nullptr when absent.
   const toml::table* Table(const toml::table& parent, std::string_view key,

@@ -16,19 +16,16 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "explode/implode.hpp"
 #include "explode/memory_codec.hpp"
+#include "support/sample_data.hpp"
+#include "support/temp_dir.hpp"
 
 namespace {
 
@@ -41,34 +38,6 @@ struct ReferenceRun {
   std::vector<std::uint8_t> output;
 };
 
-std::vector<std::uint8_t> ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), {});
-}
-
-void WriteFile(const fs::path& path, std::span<const std::uint8_t> data) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
-
-// A scratch directory for the files handed to node.
-class Scratch {
- public:
-  Scratch() {
-    std::string pattern = (fs::temp_directory_path() / "oracle-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
 std::string Quote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -77,16 +46,15 @@ std::string Quote(const std::string& text) {
 
 // Runs pkware.js with the given arguments, input on standard input.
 ReferenceRun RunReference(const std::string& arguments, std::span<const std::uint8_t> input) {
-  Scratch scratch;
-  const fs::path in = scratch.Path() / "in";
-  const fs::path out = scratch.Path() / "out";
-  WriteFile(in, input);
+  TempDir scratch;
+  const fs::path in = scratch.Write("in", input);
+  const fs::path out = scratch / "out";
   const std::string command = "node " + Quote((kOracleDir / "pkware.js").string()) + " " + arguments + " < " +
                               Quote(in.string()) + " > " + Quote(out.string()) + " 2>/dev/null";
   ReferenceRun run;
   const int status = std::system(command.c_str());
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.output = ReadFile(out);
+  run.output = ReadBytes(out);
   return run;
 }
 
@@ -115,42 +83,6 @@ Decoded Explode(std::span<const std::uint8_t> stream) {
   return decoded;
 }
 
-std::vector<std::uint8_t> TextBytes(std::size_t size, std::uint32_t seed) {
-  static const char* const kWords[] = {"the",  "setup", "program", "installs", "backup", "client", "archive", "member",
-                                       "of",   "and",   "a",       "to",       "Online", "file",   "is",      "with",
-                                       "data", "for",   "stream",  "bytes",    "each",   "shell",  "window",  "version"};
-  std::vector<std::uint8_t> data;
-  std::uint32_t x = seed * 2654435761u + 7;
-  while (data.size() < size) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    const std::string word = kWords[x % std::size(kWords)];
-    data.insert(data.end(), word.begin(), word.end());
-    data.push_back((x >> 9) % 9 == 0 ? '\n' : ' ');
-  }
-  data.resize(size);
-  return data;
-}
-
-std::vector<std::uint8_t> MixedBytes(std::size_t size, std::uint32_t seed) {
-  std::vector<std::uint8_t> data(size);
-  std::uint32_t x = seed + 1;
-  for (std::size_t i = 0; i < size; ++i) {
-    x = x * 1103515245u + 12345u;
-    // Mostly a few recurring byte values, with random bytes between them.
-    data[i] = (x >> 28) < 10 ? static_cast<std::uint8_t>("\x00\x8B\x45\xE8\xFF"[(x >> 16) % 5])
-                             : static_cast<std::uint8_t>(x >> 16);
-  }
-  return data;
-}
-
-std::vector<std::uint8_t> RepetitiveBytes(std::size_t size) {
-  std::vector<std::uint8_t> data(size);
-  for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>("PKWARE!"[i % 7] ^ ((i / 9000) & 1));
-  return data;
-}
-
 struct Setting {
   LiteralMode mode;
   unsigned window;
@@ -167,8 +99,8 @@ constexpr std::array<Setting, 6> kSettings = {{{LiteralMode::Binary, 1024},
                                                {LiteralMode::Ascii, 4096}}};
 
 std::vector<std::vector<std::uint8_t>> Inputs() {
-  return {TextBytes(3, 1),       TextBytes(777, 2),         MixedBytes(4097, 3),
-          TextBytes(150000, 4),  MixedBytes(140000, 5),     RepetitiveBytes(70000)};
+  return {SampleText(3, 1),       SampleText(777, 2),         SampleBinary(4097, 3),
+          SampleText(150000, 4),  SampleBinary(140000, 5),     RepetitiveBytes(70000)};
 }
 
 class OracleTest : public testing::Test {
@@ -192,7 +124,7 @@ TEST_F(OracleTest, OurStreamsDecodeWithTheReference) {
 }
 
 TEST_F(OracleTest, OurBestStreamsDecodeWithTheReference) {
-  const auto input = TextBytes(120000, 6);
+  const auto input = SampleText(120000, 6);
   for (const Setting& setting : kSettings) {
     SCOPED_TRACE(setting.Arguments());
     const ReferenceRun run =
@@ -218,7 +150,7 @@ TEST_F(OracleTest, ReferenceStreamsDecodeWithOurDecoder) {
 }
 
 TEST_F(OracleTest, OurStreamsAreNoLargerThanTheReferences) {
-  for (const auto& input : {TextBytes(150000, 7), MixedBytes(140000, 8)}) {
+  for (const auto& input : {SampleText(150000, 7), SampleBinary(140000, 8)}) {
     for (const Setting& setting : kSettings) {
       SCOPED_TRACE(testing::Message() << input.size() << " bytes, " << setting.Arguments());
       const ReferenceRun run = RunReference("implode " + setting.Arguments(), input);
@@ -230,7 +162,7 @@ TEST_F(OracleTest, OurStreamsAreNoLargerThanTheReferences) {
 
 TEST_F(OracleTest, ReferenceRejectsWhatOurDecoderRejects) {
   // A stream cut before its end code: both decoders refuse it.
-  auto stream = ImplodeWith(TextBytes(20000, 9), ImplodeChoice{LiteralMode::Ascii, 4096}, false);
+  auto stream = ImplodeWith(SampleText(20000, 9), ImplodeChoice{LiteralMode::Ascii, 4096}, false);
   stream.resize(stream.size() / 2);
   EXPECT_EQ(Explode(stream).result, 4u);
   EXPECT_NE(RunReference("explode", stream).exitCode, 0);

@@ -37,7 +37,7 @@ std::filesystem::path TempDir::Write(std::string_view relative, std::string_view
 }
 
 std::filesystem::path TempDir::Write(std::string_view relative,
-                                     const std::vector<std::uint8_t>& content) const {
+                                     std::span<const std::uint8_t> content) const {
   return Write(relative, std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,7 +23,7 @@ public:
 
   // Writes a file below the directory, creating its parent directories.
   std::filesystem::path Write(std::string_view relative, std::string_view content) const;
-  std::filesystem::path Write(std::string_view relative, const std::vector<std::uint8_t>& content) const;
+  std::filesystem::path Write(std::string_view relative, std::span<const std::uint8_t> content) const;
 
   // Relative names of every regular file below the directory, sorted.
   std::vector<std::string> Files() const;

@@ -8,7 +8,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "setuppack/file_io.hpp"
 #include "setuppack/list.hpp"
+#include "setuppack/setup_program.hpp"
 #include "support/sample_data.hpp"
 #include "support/temp_dir.hpp"
 

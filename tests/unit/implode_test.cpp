@@ -16,6 +16,8 @@
 
 #include "explode/explode.hpp"
 #include "explode/memory_codec.hpp"
+#include "setuppack/file_io.hpp"
+#include "support/sample_data.hpp"
 
 namespace {
 
@@ -221,75 +223,6 @@ Decoded Explode(std::span<const std::uint8_t> stream) {
   return decoded;
 }
 
-// Repeatable pseudo-random bytes.
-std::vector<std::uint8_t> RandomBytes(std::size_t size, std::uint32_t seed) {
-  std::vector<std::uint8_t> data(size);
-  std::uint32_t x = seed * 2654435761u + 1;
-  for (auto& byte : data) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    byte = static_cast<std::uint8_t>(x >> 24);
-  }
-  return data;
-}
-
-// English-like text: words from a small vocabulary, spaces, punctuation and
-// line breaks.
-std::vector<std::uint8_t> TextBytes(std::size_t size, std::uint32_t seed) {
-  static const char* const kWords[] = {"the",     "setup",   "program", "installs", "backup",  "client", "archive",
-                                       "member",  "window",  "of",      "and",      "a",       "to",     "directory",
-                                       "Korvane", "Online",  "file",    "is",       "with",    "for",    "version",
-                                       "data",    "stream",  "bytes",   "each",     "message", "shell",  "registry"};
-  std::vector<std::uint8_t> data;
-  data.reserve(size + 16);
-  std::uint32_t x = seed * 2654435761u + 7;
-  unsigned column = 0;
-  while (data.size() < size) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    const std::string word = kWords[x % std::size(kWords)];
-    data.insert(data.end(), word.begin(), word.end());
-    column += static_cast<unsigned>(word.size()) + 1;
-    if ((x >> 8) % 11 == 0) data.push_back(',');
-    if (column > 70) {
-      data.push_back('.');
-      data.push_back('\n');
-      column = 0;
-    } else {
-      data.push_back(' ');
-    }
-  }
-  data.resize(size);
-  return data;
-}
-
-// Structured binary: little-endian records with counters, small integers and
-// repeated opcodes, like a program image.
-std::vector<std::uint8_t> BinaryBytes(std::size_t size, std::uint32_t seed) {
-  std::vector<std::uint8_t> data;
-  data.reserve(size + 16);
-  std::uint32_t x = seed + 1;
-  for (std::uint32_t i = 0; data.size() < size; ++i) {
-    x = x * 1103515245u + 12345u;
-    const std::uint8_t record[] = {0x8B, 0x45, static_cast<std::uint8_t>(i & 0xFC), 0xE8,
-                                   static_cast<std::uint8_t>(x >> 16), static_cast<std::uint8_t>(x >> 24), 0x00, 0x00,
-                                   static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i >> 8), 0x00, 0x00};
-    data.insert(data.end(), record, record + ((x >> 20) % 12 + 1));
-  }
-  data.resize(size);
-  return data;
-}
-
-std::vector<std::uint8_t> RepetitiveBytes(std::size_t size) {
-  std::vector<std::uint8_t> data(size);
-  for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>("abcab"[i % 5] + (i / 100000) % 3);
-  return data;
-}
-
-std::vector<std::uint8_t> Bytes(std::string_view text) { return std::vector<std::uint8_t>(text.begin(), text.end()); }
-
 ImplodeChoice Choice(LiteralMode mode, unsigned dictionarySize) { return ImplodeChoice{mode, dictionarySize}; }
 
 // Checks one stream against both decoders and the rules of the format.
@@ -330,17 +263,17 @@ TEST(ImplodeKnownAnswer, EmptyInputStreamIsAcceptedByTheDecoder) {
 TEST(ImplodeKnownAnswer, SinglePlainLiteralThenEndCode) {
   // Flag 0, 0x41 from its lowest bit, flag 1, seven 0 bits, eight 1 bits.
   const std::vector<std::uint8_t> expected = {0x00, 0x04, 0x82, 0x02, 0xFE, 0x01};
-  EXPECT_EQ(ImplodeWith(Bytes("A"), Choice(LiteralMode::Binary, 1024), false), expected);
+  EXPECT_EQ(ImplodeWith(BytesOf("A"), Choice(LiteralMode::Binary, 1024), false), expected);
 }
 
 TEST(ImplodeKnownAnswer, SingleCodedSpaceUsesItsFourBitCode) {
   // Flag 0, code 0x0F (4 bits), then the end code: 1, 0000000, 11111111.
   const std::vector<std::uint8_t> expected = {0x01, 0x05, 0x3E, 0xE0, 0x1F};
-  EXPECT_EQ(ImplodeWith(Bytes(" "), Choice(LiteralMode::Ascii, 2048), false), expected);
+  EXPECT_EQ(ImplodeWith(BytesOf(" "), Choice(LiteralMode::Ascii, 2048), false), expected);
 }
 
 TEST(ImplodeKnownAnswer, RunBecomesOneLiteralAndOneMatchAtDistanceOne) {
-  const auto stream = ImplodeWith(Bytes("AAAAAAAAAAA"), Choice(LiteralMode::Binary, 4096), false);
+  const auto stream = ImplodeWith(BytesOf("AAAAAAAAAAA"), Choice(LiteralMode::Binary, 4096), false);
   const StreamCheck check = CheckStream(stream);
   ASSERT_TRUE(check.ok) << check.problem;
   EXPECT_EQ(check.matches, 1u);
@@ -359,7 +292,7 @@ TEST(ImplodeRoundTrip, TinyInputsInEveryModeAndWindow) {
     for (LiteralMode mode : kModes) {
       for (unsigned window : kDictionarySizes) {
         SCOPED_TRACE(testing::Message() << "size " << size << " mode " << int(mode) << " window " << window);
-        auto input = TextBytes(size, static_cast<std::uint32_t>(size));
+        auto input = SampleText(size, static_cast<std::uint32_t>(size));
         ExpectValidRoundTrip(input, ImplodeWith(input, Choice(mode, window), false), Choice(mode, window));
       }
     }
@@ -371,7 +304,7 @@ TEST(ImplodeRoundTrip, SizesAroundTheDecoderBlockInEveryModeAndWindow) {
     for (LiteralMode mode : kModes) {
       for (unsigned window : kDictionarySizes) {
         SCOPED_TRACE(testing::Message() << "size " << size << " mode " << int(mode) << " window " << window);
-        auto input = BinaryBytes(size, 3);
+        auto input = SampleBinary(size, 3);
         ExpectValidRoundTrip(input, ImplodeWith(input, Choice(mode, window), false), Choice(mode, window));
       }
     }
@@ -379,7 +312,7 @@ TEST(ImplodeRoundTrip, SizesAroundTheDecoderBlockInEveryModeAndWindow) {
 }
 
 TEST(ImplodeRoundTrip, TextBinaryRandomAndRepetitiveDataInEveryModeAndWindow) {
-  const std::vector<std::vector<std::uint8_t>> inputs = {TextBytes(150000, 1), BinaryBytes(150000, 2),
+  const std::vector<std::vector<std::uint8_t>> inputs = {SampleText(150000, 1), SampleBinary(150000, 2),
                                                          RandomBytes(40000, 3), RepetitiveBytes(150000)};
   for (const auto& input : inputs) {
     for (LiteralMode mode : kModes) {
@@ -393,7 +326,7 @@ TEST(ImplodeRoundTrip, TextBinaryRandomAndRepetitiveDataInEveryModeAndWindow) {
 }
 
 TEST(ImplodeRoundTrip, BestLevelStreamsDecode) {
-  const std::vector<std::vector<std::uint8_t>> inputs = {TextBytes(100000, 4), BinaryBytes(100000, 5),
+  const std::vector<std::vector<std::uint8_t>> inputs = {SampleText(100000, 4), SampleBinary(100000, 5),
                                                          RepetitiveBytes(50000)};
   for (const auto& input : inputs) {
     for (unsigned window : kDictionarySizes) {
@@ -404,15 +337,15 @@ TEST(ImplodeRoundTrip, BestLevelStreamsDecode) {
 }
 
 TEST(ImplodeRoundTrip, SeveralMebibytesOfMixedData) {
-  std::vector<std::uint8_t> input = TextBytes(1 << 20, 6);
-  for (const auto& part : {BinaryBytes(1 << 20, 7), RepetitiveBytes(1 << 20), RandomBytes(256 << 10, 8)})
+  std::vector<std::uint8_t> input = SampleText(1 << 20, 6);
+  for (const auto& part : {SampleBinary(1 << 20, 7), RepetitiveBytes(1 << 20), RandomBytes(256 << 10, 8)})
     input.insert(input.end(), part.begin(), part.end());
   ExpectValidRoundTrip(input, ImplodeWith(input, Choice(LiteralMode::Binary, 4096), false),
                        Choice(LiteralMode::Binary, 4096));
 }
 
 TEST(ImplodeRoundTrip, AutomaticChoiceRoundTripsAndReportsWhatItUsed) {
-  for (const auto& input : {TextBytes(70000, 9), RandomBytes(70000, 10)}) {
+  for (const auto& input : {SampleText(70000, 9), RandomBytes(70000, 10)}) {
     ImplodeChoice chosen;
     const auto stream = Implode(input, ImplodeOptions{}, chosen);
     ExpectValidRoundTrip(input, stream, chosen);
@@ -533,14 +466,14 @@ struct OptimalityCase {
 };
 
 std::vector<OptimalityCase> OptimalityCases() {
-  auto mixed = TextBytes(6000, 40);
-  const auto binary = BinaryBytes(6000, 41);
+  auto mixed = SampleText(6000, 40);
+  const auto binary = SampleBinary(6000, 41);
   mixed.insert(mixed.end(), binary.begin(), binary.end());
-  const auto text = TextBytes(6000, 42);
+  const auto text = SampleText(6000, 42);
   mixed.insert(mixed.end(), text.begin(), text.end());  // repeats the words across the binary part
-  return {{"text, coded", TextBytes(12000, 43), Choice(LiteralMode::Ascii, 4096)},
-          {"text, small window", TextBytes(12000, 44), Choice(LiteralMode::Ascii, 1024)},
-          {"binary, plain", BinaryBytes(12000, 45), Choice(LiteralMode::Binary, 4096)},
+  return {{"text, coded", SampleText(12000, 43), Choice(LiteralMode::Ascii, 4096)},
+          {"text, small window", SampleText(12000, 44), Choice(LiteralMode::Ascii, 1024)},
+          {"binary, plain", SampleBinary(12000, 45), Choice(LiteralMode::Binary, 4096)},
           {"mixed, plain", mixed, Choice(LiteralMode::Binary, 2048)}};
 }
 
@@ -565,7 +498,7 @@ TEST(ImplodeOptimality, DefaultLevelStaysWithinHalfAPercentOfTheSmallestStream) 
 // Options and automatic choices
 
 TEST(ImplodeOptionsTest, FixedOptionsAreUsedAsGiven) {
-  const auto input = TextBytes(5000, 14);
+  const auto input = SampleText(5000, 14);
   for (LiteralMode mode : kModes) {
     for (unsigned window : kDictionarySizes) {
       const ImplodeChoice chosen = ChooseImplodeSettings(input, ImplodeOptions{mode, window, false});
@@ -576,7 +509,7 @@ TEST(ImplodeOptionsTest, FixedOptionsAreUsedAsGiven) {
 }
 
 TEST(ImplodeOptionsTest, AutomaticLiteralsPickCodedLiteralsForText) {
-  const ImplodeChoice chosen = ChooseImplodeSettings(TextBytes(50000, 15), ImplodeOptions{LiteralMode::Auto, 4096});
+  const ImplodeChoice chosen = ChooseImplodeSettings(SampleText(50000, 15), ImplodeOptions{LiteralMode::Auto, 4096});
   EXPECT_EQ(chosen.literals, LiteralMode::Ascii);
 }
 
@@ -586,7 +519,7 @@ TEST(ImplodeOptionsTest, AutomaticLiteralsPickPlainLiteralsForRandomBytes) {
 }
 
 TEST(ImplodeOptionsTest, AutomaticChoiceOnSmallInputsBeatsTheOtherLiteralModeAndWindows) {
-  const auto input = BinaryBytes(30000, 17);
+  const auto input = SampleBinary(30000, 17);
   ImplodeChoice chosen;
   const std::size_t automatic = Implode(input, ImplodeOptions{}, chosen).size();
   for (LiteralMode mode : kModes) EXPECT_LE(automatic, ImplodeWith(input, Choice(mode, 4096), false).size());
@@ -604,7 +537,7 @@ TEST(ImplodeOptionsTest, AutomaticWindowPrefersASmallWindowWhenAllMatchesAreNear
 }
 
 TEST(ImplodeOptionsTest, LargeInputsAreJudgedOnSamplesAndStillRoundTrip) {
-  const auto input = TextBytes(600000, 18);
+  const auto input = SampleText(600000, 18);
   ImplodeChoice chosen;
   const auto stream = Implode(input, ImplodeOptions{}, chosen);
   EXPECT_EQ(chosen.literals, LiteralMode::Ascii);
@@ -612,7 +545,7 @@ TEST(ImplodeOptionsTest, LargeInputsAreJudgedOnSamplesAndStillRoundTrip) {
 }
 
 TEST(ImplodeOptionsTest, BestIsNoLargerThanTheDefault) {
-  const auto input = TextBytes(200000, 19);
+  const auto input = SampleText(200000, 19);
   const auto normal = ImplodeWith(input, Choice(LiteralMode::Ascii, 4096), false);
   const auto best = ImplodeWith(input, Choice(LiteralMode::Ascii, 4096), true);
   EXPECT_LE(best.size(), normal.size());
@@ -620,7 +553,7 @@ TEST(ImplodeOptionsTest, BestIsNoLargerThanTheDefault) {
 
 TEST(ImplodeOptionsTest, UnknownDictionarySizeIsRefused) {
   for (unsigned size : {1u, 512u, 1000u, 8192u})
-    EXPECT_THROW(Implode(Bytes("abc"), ImplodeOptions{LiteralMode::Binary, size}), std::invalid_argument);
+    EXPECT_THROW(Implode(BytesOf("abc"), ImplodeOptions{LiteralMode::Binary, size}), std::invalid_argument);
 }
 
 }  // namespace

@@ -143,12 +143,24 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         BadManifest{"syntax", "[settings\n", "pkg/package.toml:1:"},
         BadManifest{"no settings", "[header]\nipc_prefix = \"KO\"\n",
-                    "pkg/package.toml: settings: missing"},
+                    "pkg/package.toml: settings: missing; add a [settings] table with at least "
+                    "run_command and default_path"},
         BadManifest{"no run command", kSettingsNoRun,
-                    "pkg/package.toml:1: settings.run_command: missing; setup.exe refuses"},
+                    "pkg/package.toml:1: settings.run_command: missing; setup.exe refuses a package "
+                    "without it. Name the program that the finish dialog starts, e.g. run_command = "
+                    "\"Program.exe\""},
         BadManifest{"no default path",
                     "[settings]\nrun_command = \"a.exe\"\n[header]\nipc_prefix = \"KO\"\n",
-                    "pkg/package.toml:1: settings.default_path: missing"},
+                    "pkg/package.toml:1: settings.default_path: missing; setup.exe refuses a package "
+                    "without it. Give the default install directory, e.g. default_path = "
+                    "'C:\\Program Files\\Product'"},
+        BadManifest{"unknown settings key", "[settings]\nrun_command = \"a\"\nrun = \"b\"\n",
+                    "pkg/package.toml:3: settings.run: unknown field; the fields here are run_command, "
+                    "help_file, readme_file, ini_file, launcher_classes, icon_group, default_path, "
+                    "config_name, launcher_file, tray_file, reserved_1, reserved_2"},
+        BadManifest{"launcher class that is no text",
+                    "[settings]\nrun_command = \"a\"\ndefault_path = \"d\"\nlauncher_classes = [\"A\", 3]\n",
+                    "pkg/package.toml:4: settings.launcher_classes[1]: must be a text, not an integer"},
         BadManifest{"unknown field", kMinimal + "colour = \"red\"\n",
                     "pkg/package.toml:6: header.colour: unknown field"},
         BadManifest{"unknown top-level table", kMinimal + "[extras]\n",

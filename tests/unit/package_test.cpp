@@ -12,14 +12,17 @@
 #include <string>
 #include <sys/wait.h>
 
+#include "explode/implode.hpp"
 #include "setuppack/archive_builder.hpp"
 #include "setuppack/archive_reader.hpp"
 #include "setuppack/errors.hpp"
 #include "setuppack/extract.hpp"
-#include "setuppack/implode.hpp"
+#include "setuppack/file_io.hpp"
+#include "setuppack/file_time.hpp"
 #include "setuppack/list.hpp"
 #include "setuppack/manifest.hpp"
 #include "setuppack/package_writer.hpp"
+#include "setuppack/setup_program.hpp"
 #include "support/damaged_archive.hpp"
 #include "support/pe_image.hpp"
 #include "support/sample_data.hpp"

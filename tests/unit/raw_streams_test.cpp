@@ -9,32 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "support/sample_data.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {
 
-// Numbered lines of text, and bytes from a linear congruential generator
-// with runs in them: both compress, neither is trivial.
-std::vector<std::uint8_t> TextBytes(std::size_t size) {
-  std::string text;
-  for (unsigned line = 0; text.size() < size; ++line)
-    text += "line " + std::to_string(line * 7919 % 1000) + " of the setup program's read me\n";
-  return std::vector<std::uint8_t>(text.begin(), text.begin() + size);
-}
-
-std::vector<std::uint8_t> BinaryBytes(std::size_t size) {
-  std::vector<std::uint8_t> data(size);
-  std::uint32_t x = 1;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (i % 16 == 0) x = x * 1103515245u + 12345u;
-    data[i] = static_cast<std::uint8_t>(i % 16 < 8 ? x >> 24 : 0);
-  }
-  return data;
-}
-
 TEST(RawStreamCommand, ImplodeThenExplodeGivesTheFileBack) {
   TempDir dir;
-  const auto input = BinaryBytes(30000);
+  const auto input = SampleBinary(30000, 1);
   const auto in = dir.Write("in.bin", input);
   ASSERT_EQ(RunImplodeCommand(ImplodeOptions{}, in.string(), (dir / "packed").string()), 0);
   ASSERT_EQ(RunExplodeCommand((dir / "packed").string(), (dir / "out.bin").string()), 0);
@@ -44,7 +26,7 @@ TEST(RawStreamCommand, ImplodeThenExplodeGivesTheFileBack) {
 
 TEST(RawStreamCommand, ImplodeWritesTheStreamOfTheEncoder) {
   TempDir dir;
-  const auto input = TextBytes(20000);
+  const auto input = SampleText(20000, 2);
   const auto in = dir.Write("in.txt", input);
   const ImplodeOptions options{LiteralMode::Ascii, 2048, false};
   ASSERT_EQ(RunImplodeCommand(options, in.string(), (dir / "packed").string()), 0);
@@ -61,6 +43,19 @@ TEST(RawStreamCommand, MissingInputFailsWithoutOutput) {
   EXPECT_TRUE(dir.Files().empty());
 }
 
+TEST(RawStreamCommand, OutputInAMissingDirectoryIsReported) {
+  TempDir dir;
+  const auto in = dir.Write("in.bin", Implode(SampleText(1000, 4), ImplodeOptions{}));
+  const std::string out = (dir / "absent/out").string();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(RunImplodeCommand(ImplodeOptions{}, in.string(), out), 1);
+  EXPECT_EQ(RunExplodeCommand(in.string(), out), 1);
+  const std::string messages = testing::internal::GetCapturedStderr();
+  const std::string expected = "setuppack: " + out + ": cannot create: No such file or directory\n";
+  EXPECT_EQ(messages, expected + expected);
+  EXPECT_EQ(dir.Files(), std::vector<std::string>{"in.bin"});
+}
+
 struct DamagedStream {
   const char* name;
   std::vector<std::uint8_t> bytes;
@@ -68,7 +63,7 @@ struct DamagedStream {
 };
 
 TEST(RawStreamCommand, DamagedStreamsAreReportedAndLeaveNoOutputFile) {
-  const auto full = Implode(TextBytes(10000), ImplodeOptions{LiteralMode::Ascii, 4096});
+  const auto full = Implode(SampleText(10000, 3), ImplodeOptions{LiteralMode::Ascii, 4096});
   std::vector<std::uint8_t> cut(full.begin(), full.begin() + full.size() / 2);
   const std::vector<DamagedStream> cases = {
       {"empty", {}, "not an implode stream: 0 bytes, the shortest stream has 5"},

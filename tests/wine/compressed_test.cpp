@@ -6,8 +6,9 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "explode/implode.hpp"
 #include "setup_fixture.hpp"
-#include "setuppack/implode.hpp"
+#include "setuppack/file_io.hpp"
 
 namespace winetest {
 namespace {
@@ -16,30 +17,6 @@ namespace fs = std::filesystem;
 
 std::string DecompressFailed(const std::string& path) {
   return "Installation failed because an error occurred while decompressing file " + path + ".";
-}
-
-std::vector<std::uint8_t> SampleText(std::size_t size) {
-  static const std::string words[] = {"backup ", "online ", "Korvane ", "schedule\r\n", "restore ",
-                                      "account ", "the ", "of ", "files ", "1999 "};
-  std::vector<std::uint8_t> out;
-  std::uint32_t state = 12345;
-  while (out.size() < size) {
-    state = state * 1103515245u + 12345u;
-    const std::string& word = words[(state >> 16) % 10];
-    out.insert(out.end(), word.begin(), word.end());
-  }
-  out.resize(size);
-  return out;
-}
-
-std::vector<std::uint8_t> SampleBinary(std::size_t size) {
-  std::vector<std::uint8_t> out(size);
-  std::uint32_t state = 99;
-  for (std::size_t i = 0; i < size; ++i) {
-    state = state * 1664525u + 1013904223u;
-    out[i] = (i % 64 < 40) ? static_cast<std::uint8_t>(i / 64) : static_cast<std::uint8_t>(state >> 24);
-  }
-  return out;
 }
 
 std::vector<std::uint8_t> Compress(const std::vector<std::uint8_t>& data, LiteralMode literals,
@@ -89,8 +66,8 @@ protected:
 };
 
 TEST_F(Compressed, OurStreamsExpandInEveryModeAndWindow) {
-  const std::vector<std::uint8_t> text = SampleText(70000);
-  const std::vector<std::uint8_t> binary = SampleBinary(50000);
+  const std::vector<std::uint8_t> text = SampleText(70000, 1);
+  const std::vector<std::uint8_t> binary = SampleBinary(50000, 2);
   PackageBuilder package = NewPackage();
   struct Case {
     const char* name;
@@ -118,8 +95,8 @@ TEST_F(Compressed, OurStreamsExpandInEveryModeAndWindow) {
 }
 
 TEST_F(Compressed, NodePkwareStreamsExpand) {
-  const std::vector<std::uint8_t> text = SampleText(150000);
-  const std::vector<std::uint8_t> binary = SampleBinary(90000);
+  const std::vector<std::uint8_t> text = SampleText(150000, 1);
+  const std::vector<std::uint8_t> binary = SampleBinary(90000, 2);
   const std::vector<std::uint8_t> ascii = OracleImplode(text, "ascii", 4096);
   if (ascii.empty()) GTEST_SKIP() << "node-pkware is not installed";
   PackageBuilder package = NewPackage();
@@ -136,7 +113,7 @@ TEST_F(Compressed, NodePkwareStreamsExpand) {
 }
 
 TEST_F(Compressed, BytesBehindTheEndCodeArePassedOver) {
-  const std::vector<std::uint8_t> text = SampleText(5000);
+  const std::vector<std::uint8_t> text = SampleText(5000, 1);
   std::vector<std::uint8_t> stream = Compress(text, LiteralMode::Ascii, 2048);
   // Padding behind the end code, more than the decoder's first read takes.
   stream.insert(stream.end(), 3000, 0);
@@ -150,7 +127,7 @@ TEST_F(Compressed, BytesBehindTheEndCodeArePassedOver) {
 }
 
 TEST_F(Compressed, ExternalCompressedMemberExpands) {
-  const std::vector<std::uint8_t> text = SampleText(40000);
+  const std::vector<std::uint8_t> text = SampleText(40000, 1);
   PackageBuilder package = NewPackage();
   AddCompressed(package, "Manual.txt", text, Compress(text, LiteralMode::Auto, 0), kMemberExt);
   package.AddFile("after.txt", "after");
@@ -161,7 +138,7 @@ TEST_F(Compressed, ExternalCompressedMemberExpands) {
 }
 
 TEST_F(Compressed, CutExternalStreamFailsToDecompress) {
-  const std::vector<std::uint8_t> text = SampleText(40000);
+  const std::vector<std::uint8_t> text = SampleText(40000, 1);
   PackageBuilder package = NewPackage();
   AddCompressed(package, "Manual.txt", text, Compress(text, LiteralMode::Auto, 0), kMemberExt);
   WritePackage(package);
@@ -171,7 +148,7 @@ TEST_F(Compressed, CutExternalStreamFailsToDecompress) {
 }
 
 TEST_F(Compressed, DamagedStreamsFailWithTheDecompressionMessage) {
-  const std::vector<std::uint8_t> text = SampleText(20000);
+  const std::vector<std::uint8_t> text = SampleText(20000, 1);
   const std::vector<std::uint8_t> good = Compress(text, LiteralMode::Ascii, 4096);
   struct Case {
     const char* what;

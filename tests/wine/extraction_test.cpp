@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "setup_fixture.hpp"
+#include "setuppack/file_io.hpp"
 
 namespace winetest {
 namespace {
@@ -26,7 +27,7 @@ protected:
     std::string name = SystemFileName(".dll");
     if (existing) fs::copy_file(HelperFile(*existing), SystemFile(name));
     PackageBuilder package = NewPackage();
-    package.AddSystemFile(name, Bytes("member data"), version);
+    package.AddSystemFile(name, BytesOf("member data"), version);
     package.AddFile("after.txt", "after");
     WritePackage(package);
     EXPECT_EQ(RunSetup(SilentArgs()), 0);
@@ -98,7 +99,7 @@ TEST_F(Extraction, ExistingFileIsOverwritten) {
 TEST_F(Extraction, SystemMemberGoesToTheSystemDirectory) {
   std::string name = SystemFileName(".dll");
   PackageBuilder package = NewPackage();
-  package.AddSystemFile(name, Bytes("system data"), {0x00020000, 0}).lastWriteTime = kSampleTime;
+  package.AddSystemFile(name, BytesOf("system data"), {0x00020000, 0}).lastWriteTime = kSampleTime;
   WritePackage(package);
   EXPECT_EQ(RunSetup(SilentArgs()), 0);
   EXPECT_EQ(ReadText(SystemFile(name)), "system data");

@@ -4,6 +4,9 @@
 #include <chrono>
 #include <thread>
 
+#include "setuppack/file_io.hpp"
+#include "setuppack/setup_program.hpp"
+
 namespace winetest {
 
 namespace fs = std::filesystem;
@@ -11,8 +14,6 @@ namespace fs = std::filesystem;
 std::string ArchiveErrorBoxText(const std::string& errorText) {
   return "Fatal error occured in archive file: " + errorText + ".";
 }
-
-std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
 
 void SetupTest::SetUp() {
   WineTest::SetUp();

@@ -86,6 +86,4 @@ private:
   std::vector<std::uint8_t> stub_;
 };
 
-std::vector<std::uint8_t> Bytes(std::string_view text);
-
 }  // namespace winetest

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "resources/resource.h"
+#include "setuppack/file_io.hpp"
 #include "shell_support.hpp"
 
 namespace winetest {
@@ -134,9 +135,9 @@ TEST_F(SetupInfo, ListsMainMembersWithDateSizeAndFlagWords) {
   program.originalSize = 1347584;
   program.lastWriteTime = kSeptember1999;
   package.AddFile("readme.txt", "no time");
-  package.AddSystemFile(systemName, Bytes("system"), {0x00020000, 0}).lastWriteTime = kAfternoon;
+  package.AddSystemFile(systemName, BytesOf("system"), {0x00020000, 0}).lastWriteTime = kAfternoon;
   package.AddFile("Agent.exe", std::vector<std::uint8_t>(40, 0x22), kMemberCmp | kMemberExt).originalSize = 99;
-  auto& all = package.AddSystemFile("all.dll", Bytes("all flags"), {0x00010000, 0});
+  auto& all = package.AddSystemFile("all.dll", BytesOf("all flags"), {0x00010000, 0});
   all.flags = kMemberCmp | kMemberSys | kMemberDlr | kMemberExt;
   all.lastWriteTime = kMorning;
   package.AddFile("docs\\huge.bin", "x").originalSize = 0xFFFFFFFFu;
@@ -162,8 +163,8 @@ TEST_F(SetupInfo, QzTrailingMembersAreListedWithLengthAndDate) {
   package.trailing.emplace();
   package.trailing->typeTag = "QZ";
   package.trailing->configName = "Office";
-  package.AddTrailingFile("Account.ini", Bytes("account data"), kAfternoon);
-  package.AddTrailingFile("CONFIG.DAT", Bytes("config"));
+  package.AddTrailingFile("Account.ini", BytesOf("account data"), kAfternoon);
+  package.AddTrailingFile("CONFIG.DAT", BytesOf("config"));
   auto dialog = OpenSetupInfo(package);
   ASSERT_TRUE(dialog);
   EXPECT_EQ(Field(*dialog, IDC_INFO_CONFIG_NAME), "Office");
@@ -190,8 +191,8 @@ TEST_P(SetupInfoUntimed, TrailingMembersAreListedWithoutDate) {
   package.trailing.emplace();
   package.trailing->typeTag = GetParam().type;
   package.trailing->configName = GetParam().blockConfigName;
-  package.AddTrailingFile("Account.ini", Bytes("account data"), kMorning);
-  package.AddTrailingFile("sub\\CONFIG.DAT", Bytes("config"));
+  package.AddTrailingFile("Account.ini", BytesOf("account data"), kMorning);
+  package.AddTrailingFile("sub\\CONFIG.DAT", BytesOf("config"));
   auto dialog = OpenSetupInfo(package);
   ASSERT_TRUE(dialog);
   EXPECT_EQ(Field(*dialog, IDC_INFO_CONFIG_NAME), GetParam().shownConfigName);
@@ -234,9 +235,9 @@ TEST_F(SetupInfo, TrailingErrorShowsTheBoxThenTheRecordsReadSoFar) {
   package.AddFile("main.txt", "main");
   package.trailing.emplace();
   package.trailing->typeTag = "QZ";
-  package.AddTrailingFile("first.txt", Bytes("first"), kMorning);
-  package.AddTrailingFile("bad.txt", Bytes("bad"), kMorning);
-  package.AddTrailingFile("after.txt", Bytes("after"), kMorning);
+  package.AddTrailingFile("first.txt", BytesOf("first"), kMorning);
+  package.AddTrailingFile("bad.txt", BytesOf("bad"), kMorning);
+  package.AddTrailingFile("after.txt", BytesOf("after"), kMorning);
   auto dialog = OpenSetupInfo(package, "File Header invalid",
                               [](DamagedProgram& d) { d.SetTrailingEntryFlags(1, kMemberCmp); });
   ASSERT_TRUE(dialog);
@@ -257,7 +258,7 @@ TEST_F(SetupInfo, ExistingAccountFileGetsNoMessage) {
   package.settings.iniFile = "Account.ini";
   package.trailing.emplace();
   package.trailing->typeTag = "DS";
-  package.AddTrailingFile("Account.ini", Bytes("new account"));
+  package.AddTrailingFile("Account.ini", BytesOf("new account"));
   WriteText(DirFile("Default/Account.ini"), "old account");
   auto dialog = OpenSetupInfo(package);
   ASSERT_TRUE(dialog);

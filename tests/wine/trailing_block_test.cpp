@@ -6,6 +6,8 @@
 
 #include <chrono>
 
+#include "setuppack/file_io.hpp"
+#include "setuppack/file_time.hpp"
 #include "shell_support.hpp"
 
 namespace winetest {
@@ -112,8 +114,8 @@ TEST_F(Trailing, IconTableEndingAtTheEndOfTheFileHasNoTrailingBlock) {
 TEST_F(Trailing, QzMembersAreInstalledWithTheirStoredTimes) {
   PackageBuilder package = NewTrailingPackage("QZ");
   package.trailing->configName = "Office";
-  package.AddTrailingFile("a.txt", Bytes("first trailing"), kSampleTime);
-  package.AddTrailingFile("sub\\dir\\b.txt", Bytes("second trailing"), kSampleTime + 36000000000ull);
+  package.AddTrailingFile("a.txt", BytesOf("first trailing"), kSampleTime);
+  package.AddTrailingFile("sub\\dir\\b.txt", BytesOf("second trailing"), kSampleTime + 36000000000ull);
   EXPECT_EQ(Install(package), 0);
   EXPECT_EQ(ReadText(Installed("main.txt")), "main");
   EXPECT_EQ(ReadText(Installed("a.txt")), "first trailing");
@@ -126,8 +128,8 @@ class TrailingWithoutTimes : public Trailing, public ::testing::WithParamInterfa
 
 TEST_P(TrailingWithoutTimes, MembersKeepTheTimeOfInstallation) {
   PackageBuilder package = NewTrailingPackage(GetParam());
-  package.AddTrailingFile("a.txt", Bytes("first trailing"));
-  package.AddTrailingFile("sub\\dir\\b.txt", Bytes("second trailing"));
+  package.AddTrailingFile("a.txt", BytesOf("first trailing"));
+  package.AddTrailingFile("sub\\dir\\b.txt", BytesOf("second trailing"));
   const std::uint64_t before = FileTimeFromUnix(std::chrono::duration_cast<std::chrono::seconds>(
                                                     std::chrono::system_clock::now().time_since_epoch())
                                                     .count()) -
@@ -153,8 +155,8 @@ INSTANTIATE_TEST_SUITE_P(Types, TrailingWithoutTimes, ::testing::Values("CT", "D
 TEST_F(Trailing, HeaderFlag02LeavesTheTrailingBlockUnread) {
   PackageBuilder package = NewTrailingPackage("QZ");
   package.header.flags = kHeaderFlagNoTrailing;
-  package.AddTrailingFile("a.txt", Bytes("trailing"), kSampleTime);
-  WriteDamagedPackage(package, [](DamagedProgram& d) { d.Append(Bytes("and whatever follows")); });
+  package.AddTrailingFile("a.txt", BytesOf("trailing"), kSampleTime);
+  WriteDamagedPackage(package, [](DamagedProgram& d) { d.Append(BytesOf("and whatever follows")); });
   EXPECT_EQ(RunSetup(SilentArgs()), 0);
   EXPECT_EQ(ReadText(Installed("main.txt")), "main");
   EXPECT_FALSE(fs::exists(Installed("a.txt")));
@@ -170,7 +172,7 @@ std::string NumberedName(int i) {
 
 TEST_F(Trailing, HundredMembersAreAccepted) {
   PackageBuilder package = NewTrailingPackage("DS");
-  for (int i = 0; i < 100; ++i) package.AddTrailingFile(NumberedName(i), Bytes(std::to_string(i)));
+  for (int i = 0; i < 100; ++i) package.AddTrailingFile(NumberedName(i), BytesOf(std::to_string(i)));
   EXPECT_EQ(Install(package), 0);
   int installed = 0;
   for (int i = 0; i < 100; ++i)
@@ -183,8 +185,8 @@ TEST_F(Trailing, HundredMembersAreAccepted) {
 TEST_F(Trailing, ExistingAccountFileStopsTheWholeBlock) {
   PackageBuilder package = NewTrailingPackage("CT");
   package.settings.iniFile = "Account.ini";
-  package.AddTrailingFile("account.INI", Bytes("new account"));
-  package.AddTrailingFile("other.txt", Bytes("other"));
+  package.AddTrailingFile("account.INI", BytesOf("new account"));
+  package.AddTrailingFile("other.txt", BytesOf("other"));
   WriteText(Installed("ACCOUNT.INI"), "old account");
   EXPECT_EQ(InstallExpectingBox(package, kAccountPresent + InstallDir() + "\\account.INI.", true), 0);
   EXPECT_EQ(ReadText(Installed("ACCOUNT.INI")), "old account");
@@ -195,8 +197,8 @@ TEST_F(Trailing, ExistingAccountFileStopsTheWholeBlock) {
 TEST_F(Trailing, AccountFileAsSecondMemberIsOverwritten) {
   PackageBuilder package = NewTrailingPackage("QZ");
   package.settings.iniFile = "Account.ini";
-  package.AddTrailingFile("other.txt", Bytes("other"), kSampleTime);
-  package.AddTrailingFile("Account.ini", Bytes("new account"), kSampleTime);
+  package.AddTrailingFile("other.txt", BytesOf("other"), kSampleTime);
+  package.AddTrailingFile("Account.ini", BytesOf("new account"), kSampleTime);
   WriteText(Installed("Account.ini"), "old account");
   EXPECT_EQ(Install(package), 0);
   EXPECT_EQ(ReadText(Installed("Account.ini")), "new account");
@@ -206,8 +208,8 @@ TEST_F(Trailing, AccountFileAsSecondMemberIsOverwritten) {
 TEST_F(Trailing, AccountFileNotYetPresentIsInstalled) {
   PackageBuilder package = NewTrailingPackage("DS");
   package.settings.iniFile = "Account.ini";
-  package.AddTrailingFile("Account.ini", Bytes("new account"));
-  package.AddTrailingFile("other.txt", Bytes("other"));
+  package.AddTrailingFile("Account.ini", BytesOf("new account"));
+  package.AddTrailingFile("other.txt", BytesOf("other"));
   EXPECT_EQ(Install(package), 0);
   EXPECT_EQ(ReadText(Installed("Account.ini")), "new account");
   EXPECT_EQ(ReadText(Installed("other.txt")), "other");
@@ -219,8 +221,8 @@ TEST_F(Trailing, ExistingConfigDatIsKeptAndTheRestInstalled) {
   PackageBuilder package = NewTrailingPackage("CT");
   // Also the account information file: a skipped member is not tested for it.
   package.settings.iniFile = "CONFIG.DAT";
-  package.AddTrailingFile("config.dat", Bytes("new config"));
-  package.AddTrailingFile("other.txt", Bytes("other"));
+  package.AddTrailingFile("config.dat", BytesOf("new config"));
+  package.AddTrailingFile("other.txt", BytesOf("other"));
   WriteText(Installed("CONFIG.DAT"), "old config");
   EXPECT_EQ(Install(package), 0);
   EXPECT_EQ(ReadText(Installed("CONFIG.DAT")), "old config");
@@ -229,15 +231,15 @@ TEST_F(Trailing, ExistingConfigDatIsKeptAndTheRestInstalled) {
 
 TEST_F(Trailing, MissingConfigDatIsInstalled) {
   PackageBuilder package = NewTrailingPackage("QZ");
-  package.AddTrailingFile("CONFIG.DAT", Bytes("new config"), kSampleTime);
+  package.AddTrailingFile("CONFIG.DAT", BytesOf("new config"), kSampleTime);
   EXPECT_EQ(Install(package), 0);
   EXPECT_EQ(ReadText(Installed("CONFIG.DAT")), "new config");
 }
 
 TEST_F(Trailing, OptionNNeverInstallsConfigDat) {
   PackageBuilder package = NewTrailingPackage("DS");
-  package.AddTrailingFile("Config.Dat", Bytes("new config"));
-  package.AddTrailingFile("other.txt", Bytes("other"));
+  package.AddTrailingFile("Config.Dat", BytesOf("new config"));
+  package.AddTrailingFile("other.txt", BytesOf("other"));
   EXPECT_EQ(Install(package, {"/N"}), 0);
   EXPECT_FALSE(fs::exists(Installed("Config.Dat")));
   EXPECT_EQ(ReadText(Installed("other.txt")), "other");
@@ -245,7 +247,7 @@ TEST_F(Trailing, OptionNNeverInstallsConfigDat) {
 
 TEST_F(Trailing, OptionCOOverwritesConfigDat) {
   PackageBuilder package = NewTrailingPackage("CT");
-  package.AddTrailingFile("CONFIG.DAT", Bytes("new config"));
+  package.AddTrailingFile("CONFIG.DAT", BytesOf("new config"));
   WriteText(Installed("CONFIG.DAT"), "old config");
   EXPECT_EQ(Install(package, {"/CO"}), 0);
   EXPECT_EQ(ReadText(Installed("CONFIG.DAT")), "new config");
@@ -255,9 +257,9 @@ TEST_F(Trailing, OptionCOOverwritesConfigDat) {
 
 TEST_F(Trailing, NameLeavingTheInstallDirectoryIsRefused) {
   PackageBuilder package = NewTrailingPackage("CT");
-  package.AddTrailingFile("first.txt", Bytes("first"));
-  package.AddTrailingFile("..\\evil.txt", Bytes("escaped"));
-  package.AddTrailingFile("after.txt", Bytes("after"));
+  package.AddTrailingFile("first.txt", BytesOf("first"));
+  package.AddTrailingFile("..\\evil.txt", BytesOf("escaped"));
+  package.AddTrailingFile("after.txt", BytesOf("after"));
   EXPECT_EQ(InstallExpectingBox(package,
                                 "Installation failed because file " + InstallDir() +
                                     "\\..\\evil.txt could not be created.",

@@ -9,6 +9,7 @@
 #include "base/le.hpp"
 #include "resources/resource.h"
 #include "setup_fixture.hpp"
+#include "setuppack/file_io.hpp"
 
 namespace winetest {
 namespace {
