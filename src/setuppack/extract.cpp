@@ -47,7 +47,10 @@ std::string Words(const std::error_code& ec) { return ec.message(); }
 void SetStoredTime(const fs::path& path, const fs::path& shown, std::uint64_t fileTime,
                    std::vector<std::string>& notes) {
   const UnixTime wanted = UnixFromFileTime(fileTime);
-  const std::string asked = FormatFileTimeUtc(fileTime) + " UTC (FILETIME " + std::to_string(fileTime) + ")";
+  const std::string date = FormatFileTimeUtc(fileTime);
+  const std::string asked = date == kTimeOutOfRange
+                                ? "FILETIME " + std::to_string(fileTime) + " (beyond the year 9999)"
+                                : date + " UTC (FILETIME " + std::to_string(fileTime) + ")";
   try {
     SetModificationTime(path, fileTime);
   } catch (const FileError& e) {
