@@ -39,14 +39,20 @@ fuzzdir="$build/tests/fuzz"
 mkdir -p "$fuzzdir/crashes"
 status=0
 ran=0
-for target in explode_fuzz implode_round_trip_fuzz; do
+for target in explode_fuzz implode_round_trip_fuzz member_name_fuzz manifest_fuzz archive_reader_fuzz; do
   program="$fuzzdir/$target"
   [ -x "$program" ] || continue
   ran=1
   mkdir -p "$fuzzdir/corpus/$target"
+  # The regression inputs and seeds that fuzz_seeds wrote, where there are any.
+  inputs=""
+  for kind in regressions seeds; do
+    [ -d "$fuzzdir/$kind/$target" ] && inputs="$inputs $fuzzdir/$kind/$target"
+  done
   echo "fuzz: $target for $seconds s"
+  # shellcheck disable=SC2086  # the input directories are separate words
   if ! "$program" -max_total_time="$seconds" -print_final_stats=1 \
-       -artifact_prefix="$fuzzdir/crashes/$target-" "$fuzzdir/corpus/$target" \
+       -artifact_prefix="$fuzzdir/crashes/$target-" "$fuzzdir/corpus/$target" $inputs \
        >"$fuzzdir/$target.log" 2>&1; then
     echo "fuzz: $target FAILED; see $fuzzdir/$target.log and $fuzzdir/crashes" >&2
     status=1

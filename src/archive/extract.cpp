@@ -148,7 +148,9 @@ int ExtractEntries(void* work) {
       s.progressDone += kMemberVersionSize;
       version.ms = LoadLe32(versionBytes);
       version.ls = LoadLe32(versionBytes + 4);
-      if (install && outputFits) install = IsNewerVersion(version);
+      // A refused name is never opened, not even to read its version: a
+      // device such as COM1 would be read from instead.
+      if (install && outputFits && IsSafeMemberName(name)) install = IsNewerVersion(version);
     }
 
     if (s.infoMode) {

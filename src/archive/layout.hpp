@@ -213,6 +213,11 @@ constexpr std::size_t kEntryStoredLengthOffset = 2;
 constexpr std::size_t kEntryOriginalSizeOffset = 6;
 constexpr std::size_t kEntryLastWriteTimeOffset = 10;
 
+// lastWriteTime as one FILETIME value.
+inline std::uint64_t FileEntryTime(const FileEntryHeader& entry) {
+  return std::uint64_t{entry.lastWriteTimeHigh} << 32 | entry.lastWriteTimeLow;
+}
+
 void LoadFileEntryHeader(const std::uint8_t* bytes, FileEntryHeader* entry);
 void StoreFileEntryHeader(const FileEntryHeader& entry, std::uint8_t* bytes);
 

@@ -28,31 +28,45 @@ constexpr char kConfigFileName[] = "CONFIG.DAT";
 // file that `exists` already.
 bool IsConfigRuleInstalling(bool isConfigFile, bool skipConfig, bool keepExistingConfig, bool exists);
 
-// True when `name` (zero-terminated) stays below its directory: it is not
-// empty, has no ".." part (nor one of only dots and blanks that Windows may
-// read as ".."), does not begin with a backslash or slash (so no UNC
-// prefix either) and holds no colon (no drive letter, no stream name). Both
-// "\" and "/" count as separators, as they do for Windows.
+// True when setup.exe may write the member `name` (zero-terminated): it has
+// none of the faults of FindMemberNameFault below. So it stays below its
+// directory and names a file that Windows keeps under that name, not a device.
 bool IsSafeMemberName(const char* name);
+
+// True when a program group or shortcut name (zero-terminated, at least one
+// character) keeps its folder or link inside the Programs folder and names no
+// device: no ".." part, no leading separator, no colon, no device part. Other
+// faults are left to the shell, which refuses such a file itself.
+bool IsSafeShortcutName(const char* name);
 
 // True when a name of `nameLength` characters fits behind a directory string of
 // `directoryLength` characters in a path buffer of `bufferSize` characters,
 // the terminator included.
 bool FitsPathBuffer(std::size_t directoryLength, std::size_t nameLength, std::size_t bufferSize);
 
-// Why a name cannot be stored as a member name, for the packager, which
-// refuses such names when it builds an archive and when it extracts one. The
-// checks run in the order of the codes; the first that fails is returned.
+// Why a name cannot be a member name: the rule of names that Windows refuses
+// or reads otherwise, for setup.exe (IsSafeMemberName) and for the packager,
+// which refuses such names when it builds an archive and before it extracts
+// one. "\" and "/" both separate parts, as they do for Windows. When a name
+// has several faults, the one of the lowest code is returned.
 enum MemberNameFault {
   kMemberNameOk = 0,
   kMemberNameEmpty,              // no characters
   kMemberNameTooLong,            // more than 255 bytes: its length is one byte
   kMemberNameZeroByte,           // a zero byte inside the name
-  kMemberNameLeavesDirectory,    // IsSafeMemberName refuses it
+  kMemberNameLeavesDirectory,    // a leading separator, a colon (drive letter,
+                                 // stream name) or a ".." part, also one of
+                                 // dots and blanks only such as ". ."
+  kMemberNameDeviceName,         // a part that names a device: CON, PRN, AUX,
+                                 // NUL, CONIN$, CONOUT$, COM0-9, LPT0-9 (and
+                                 // COM/LPT with a superscript 1, 2, 3), in any
+                                 // case, with or without an extension
   kMemberNameBadCharacter,       // a control character or one of < > " | ? *
-  kMemberNameEndsWithSeparator,  // a last backslash: it names no file
-  kMemberNameEmptyPart,          // two backslashes in a row
+  kMemberNameEndsWithSeparator,  // a last separator: it names no file
+  kMemberNameEmptyPart,          // two separators in a row
+  kMemberNameDotPart,            // a "." part
+  kMemberNameEndsWithDotOrBlank, // a part ending in "." or " ", which Windows drops
 };
 
-// `name` holds `length` bytes and a terminator behind them.
+// `name` holds `length` bytes.
 MemberNameFault FindMemberNameFault(const char* name, std::size_t length);

@@ -1,6 +1,7 @@
 // The optional trailing block behind the icon table: a configuration name and
 // up to 100 members, stored as they are, for the install directory.
 #include "archive/archive.hpp"
+#include "archive/member_name.hpp"
 #include "archive/member_output.hpp"
 #include "base/le.hpp"
 #include "resources/resource.h"
@@ -99,7 +100,7 @@ int ExtractTrailingBlock() {
       // block at its first entry, without a failure.
       const char* iniFile = Setting(kIniFile);
       if (index == 0 && iniFile != nullptr && lstrcmpiA(name, iniFile) == 0 && nameFits &&
-          FileExists(s.targetPath)) {
+          IsSafeMemberName(name) && FileExists(s.targetPath)) {
         ShowErrorStringArg(ExtractionOwner(), IDS_ACCOUNT_PRESENT, s.targetPath);
         return kArchiveOk;
       }

@@ -1,6 +1,7 @@
 #include "setuppack/archive_reader.hpp"
 
 #include "base/le.hpp"
+#include "setuppack/code_page.hpp"
 
 namespace {
 
@@ -117,7 +118,7 @@ bool Reader::ReadMainTable() {
     member.name = *name;
     if (ReachesBeyondProgressTotal(progressDone_, member.entry.storedLength, progressTotal_))
       return Stop(kArchiveBadLength, at,
-                  which + " (" + member.name + ") claims " +
+                  which + " (" + AnsiToUtf8(member.name) + ") claims " +
                       std::to_string(member.entry.storedLength) +
                       " stored bytes, more than the archive holds");
     if (member.entry.flags & kMemberSys) {
@@ -133,7 +134,7 @@ bool Reader::ReadMainTable() {
       if (!in_.Has(member.entry.storedLength)) {
         out_.members.push_back(member);
         return Stop(kArchiveReadFailed, in_.Position(),
-                    "the file ends inside the data of " + which + " (" + member.name + ")");
+                    "the file ends inside the data of " + which + " (" + AnsiToUtf8(member.name) + ")");
       }
       in_.Take(member.entry.storedLength);
     }
@@ -202,19 +203,19 @@ bool Reader::ReadTrailingBlock() {
     member.name = *name;
     if (ReachesBeyondProgressTotal(progressDone_, std::uint64_t{member.length} + markerSize, progressTotal_))
       return Stop(kArchiveBadLength, entryAt,
-                  which + " (" + member.name + ") claims " + std::to_string(member.length) +
+                  which + " (" + AnsiToUtf8(member.name) + ") claims " + std::to_string(member.length) +
                       " bytes, more than the archive holds");
     member.dataOffset = in_.Position();
     if (!in_.Has(member.length))
       return Stop(kArchiveReadFailed, member.dataOffset,
-                  "the file ends inside the data of " + which + " (" + member.name + ")");
+                  "the file ends inside the data of " + which + " (" + AnsiToUtf8(member.name) + ")");
     in_.Take(member.length);
     progressDone_ += member.length;
     t.members.push_back(member);
     if (markerSize != 0) {
       if (!in_.Has(markerSize) || *in_.Take(markerSize) != kEntryTag)
         return Stop(kArchiveEndMarkerMissing, member.dataOffset + member.length,
-                    which + " (" + member.name + ") is not followed by 'F'");
+                    which + " (" + AnsiToUtf8(member.name) + ") is not followed by 'F'");
       progressDone_ += markerSize;
     }
   }

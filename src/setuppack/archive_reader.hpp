@@ -55,7 +55,7 @@ struct ArchiveListing {
   // 0, or the archive error code at which reading stopped.
   int error = kArchiveOk;
   std::uint64_t errorOffset = 0;    // file offset where the fault was found
-  std::string errorDetail;          // what exactly was wrong
+  std::string errorDetail;          // what exactly was wrong, UTF-8 (names converted)
 
   // The configuration name in effect: the trailing block's for "QZ" and "CT".
   const std::optional<std::string>& EffectiveConfigName() const;

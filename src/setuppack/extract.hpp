@@ -7,14 +7,24 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 struct ExtractSummary {
   std::size_t files = 0;
   std::uint64_t bytes = 0;
+  // Times that the file system could not hold, one line per file.
+  std::vector<std::string> notes;
 };
 
-// Throws InputError for a damaged archive (nothing is written then), a member
-// name that would leave DIR, a missing or short external member file, a
-// stream that does not decompress, and write failures.
+// The members are written into a staging directory beside DIR (made with its
+// missing parents), which takes DIR's place once every member is written;
+// the files already in DIR stay unless a member replaces them. On any
+// failure DIR is as it was and nothing else is left behind.
+//
+// Throws InputError for a damaged archive, a member name that Windows
+// refuses (archive/member_name.hpp; checked before anything is written), a
+// missing or short external member file, a stream that does not decompress,
+// and write failures.
 ExtractSummary ExtractSetupProgram(const std::filesystem::path& program,
                                    const std::filesystem::path& directory);

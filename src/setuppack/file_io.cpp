@@ -129,6 +129,25 @@ void WriteFilesAtomically(std::span<const FileToWrite> files) {
   }
 }
 
+void WriteNewFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) Throw(FileStep::Create, path, errno);
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int error = n < 0 ? errno : EIO;
+      ::close(fd);
+      Throw(FileStep::Write, path, error);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  int error = ::fsync(fd) != 0 ? errno : 0;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) Throw(FileStep::Write, path, error);
+}
+
 void SetModificationTime(const std::filesystem::path& path, std::uint64_t fileTime) {
   const UnixTime t = UnixFromFileTime(fileTime);
   struct timespec times[2];

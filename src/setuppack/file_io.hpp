@@ -82,6 +82,11 @@ struct FileToWrite {
 // so are the targets already moved. Throws FileError.
 void WriteFilesAtomically(std::span<const FileToWrite> files);
 
+// Creates `path`, which must not exist yet, with `bytes` and flushes it to the
+// disk. Throws FileError (Create, Write); a failed write leaves the file as
+// far as it got, for the caller's clean-up.
+void WriteNewFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+
 // Sets the modification (and access) time of a file. Throws FileError
 // (SetTime).
 void SetModificationTime(const std::filesystem::path& path, std::uint64_t fileTime);

@@ -1,7 +1,10 @@
 #include "setuppack/list.hpp"
 
-#include <chrono>
 #include <cstdio>
+#include <optional>
+#include <utility>
+
+#include <nlohmann/json.hpp>
 #include <system_error>
 
 #include "setuppack/code_page.hpp"
@@ -49,17 +52,11 @@ std::string MemberFlagWords(std::uint8_t flags) {
 
 std::string FormatFileTimeUtc(std::uint64_t fileTime) {
   if (fileTime == 0) return "";
-  using namespace std::chrono;
-  const UnixTime t = UnixFromFileTime(fileTime);
-  const sys_seconds instant{seconds{t.seconds}};
-  const sys_days day = floor<days>(instant);
-  const year_month_day ymd{day};
-  const hh_mm_ss<seconds> hms{instant - day};
+  const std::optional<CalendarTime> t = CalendarOfFileTime(fileTime);
+  if (!t) return kTimeOutOfRange;
   char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02ld:%02ld:%02lld", static_cast<int>(ymd.year()),
-                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()),
-                static_cast<long>(hms.hours().count()), static_cast<long>(hms.minutes().count()),
-                static_cast<long long>(hms.seconds().count()));
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02u:%02u:%02u", t->year, t->month, t->day, t->hour,
+                t->minute, t->second);
   return text;
 }
 
@@ -102,44 +99,22 @@ std::string IpcPrefix(const ArchiveHeader& h) {
   return text;
 }
 
-std::uint64_t FileTimeOf(const FileEntryHeader& e) {
-  return std::uint64_t{e.lastWriteTimeHigh} << 32 | e.lastWriteTimeLow;
-}
 
 // ------------------------------------------------------------------- JSON
 
-std::string Json(const std::string& utf8) {
-  std::string out = "\"";
-  for (char c : utf8) {
-    const auto u = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (u < 0x20) {
-          char esc[8];
-          std::snprintf(esc, sizeof esc, "\\u%04X", u);
-          out += esc;
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out + "\"";
-}
+using Json = nlohmann::ordered_json;
 
-std::string Json(const std::optional<std::string>& ansi) {
-  return ansi ? Json(AnsiToUtf8(*ansi)) : "null";
-}
+// An archive text: converted from the code page like the member names; null
+// when absent.
+Json Text(const std::optional<std::string>& ansi) { return ansi ? Json(AnsiToUtf8(*ansi)) : Json(nullptr); }
 
-std::string JsonTime(std::uint64_t fileTime) {
-  if (fileTime == 0) return "null";
+// "1999-09-27T06:31:34Z", null for 0, kTimeOutOfRange beyond the year 9999.
+Json JsonTime(std::uint64_t fileTime) {
+  if (fileTime == 0) return nullptr;
   std::string t = FormatFileTimeUtc(fileTime);
+  if (t == kTimeOutOfRange) return t;
   t[10] = 'T';
-  return Json(t + "Z");
+  return t + "Z";
 }
 
 }  // namespace
@@ -166,7 +141,7 @@ void PrintListing(const ArchiveListing& l, const std::string& title, std::ostrea
 
   out << "\nSettings\n";
   for (std::size_t i = 0; i < kSettingsStringCount; ++i)
-    out << "  " << Padded(kSettingsStringNames[i], 17) << Shown(l.settings[i]) << "\n";
+    out << "  " << Padded(kSettingsStrings[i].field, 17) << Shown(l.settings[i]) << "\n";
   if (!l.headerRead) return;
 
   out << "\nFiles (" << l.members.size() << " of " << h.fileCount << ")\n";
@@ -175,7 +150,7 @@ void PrintListing(const ArchiveListing& l, const std::string& title, std::ostrea
       << Padded("Flags", 15) << "  " << Padded("Version", 15) << "  Name\n";
   for (const ArchiveMemberInfo& m : l.members) {
     const FileEntryHeader& e = m.entry;
-    const std::string time = FormatFileTimeUtc(FileTimeOf(e));
+    const std::string time = FormatFileTimeUtc(FileEntryTime(e));
     out << "  " << Padded(std::to_string(e.storedLength), 10, true) << " "
         << Padded(std::to_string(e.originalSize), 10, true) << " "
         << Padded((e.flags & kMemberCmp) ? Ratio(e.storedLength, e.originalSize) : "", 6, true)
@@ -217,75 +192,94 @@ void PrintListing(const ArchiveListing& l, const std::string& title, std::ostrea
 void PrintListingJson(const ArchiveListing& l, std::ostream& out) {
   const ArchiveHeader& h = l.header;
   const bool header = l.error != kArchiveHeaderMissing && l.error != kArchiveHeaderInvalid;
-  out << "{\n  \"fileSize\": " << l.fileSize << ",\n  \"archiveOffset\": " << kArchiveOffset << ",\n";
+  Json root;
+  root["fileSize"] = l.fileSize;
+  root["archiveOffset"] = kArchiveOffset;
   if (header) {
-    out << "  \"header\": {\"magic\": \"QZ\", \"flags\": " << unsigned{h.flags} << ", \"flagNames\": [";
-    const std::vector<std::string> names = HeaderFlagNames(h.flags);
-    for (std::size_t i = 0; i < names.size(); ++i) out << (i ? ", " : "") << Json(names[i]);
-    out << "], \"fileCount\": " << h.fileCount << ", \"iconCount\": " << h.iconCount
-        << ", \"requiredSpace\": " << h.requiredSpace << ", \"helpContext\": " << h.helpContext
-        << ", \"headerLength\": " << h.headerLength << ", \"externalSize\": " << h.externalSize
-        << ", \"ipcPrefix\": " << Json(AnsiToUtf8(std::string(h.ipcPrefix, 2))) << "},\n";
-    out << "  \"settings\": {";
-    for (std::size_t i = 0; i < kSettingsStringCount; ++i)
-      out << (i ? ", " : "") << Json(std::string(kSettingsStringNames[i])) << ": " << Json(l.settings[i]);
-    out << "},\n";
+    root["header"] = {
+        {"magic", "QZ"},
+        {"flags", h.flags},
+        {"flagNames", HeaderFlagNames(h.flags)},
+        {"fileCount", h.fileCount},
+        {"iconCount", h.iconCount},
+        {"requiredSpace", h.requiredSpace},
+        {"helpContext", h.helpContext},
+        {"headerLength", h.headerLength},
+        {"externalSize", h.externalSize},
+        {"ipcPrefix", AnsiToUtf8(std::string(h.ipcPrefix, 2))},
+    };
+    Json settings = Json::object();
+    for (std::size_t i = 0; i < kSettingsStringCount; ++i) settings[kSettingsStrings[i].field] = Text(l.settings[i]);
+    root["settings"] = std::move(settings);
   } else {
-    out << "  \"header\": null,\n  \"settings\": null,\n";
+    root["header"] = nullptr;
+    root["settings"] = nullptr;
   }
 
-  out << "  \"files\": [";
-  for (std::size_t i = 0; i < l.members.size(); ++i) {
-    const ArchiveMemberInfo& m = l.members[i];
+  Json files = Json::array();
+  for (const ArchiveMemberInfo& m : l.members) {
     const FileEntryHeader& e = m.entry;
-    out << (i ? ",\n    " : "\n    ") << "{\"name\": " << Json(AnsiToUtf8(m.name)) << ", \"flags\": [";
-    bool first = true;
-    for (const char* word : {"CMP", "DLR", "SYS", "EXT"}) {
-      const std::uint8_t bit = word[0] == 'C' ? kMemberCmp : word[0] == 'D' ? kMemberDlr
-                             : word[0] == 'S' ? kMemberSys : kMemberExt;
-      if (e.flags & bit) {
-        out << (first ? "" : ", ") << Json(std::string(word));
-        first = false;
-      }
+    Json flags = Json::array();
+    for (const auto& [bit, word] : {std::pair{kMemberCmp, "CMP"}, std::pair{kMemberDlr, "DLR"},
+                                    std::pair{kMemberSys, "SYS"}, std::pair{kMemberExt, "EXT"}}) {
+      if (e.flags & bit) flags.push_back(word);
     }
-    out << "], \"storedLength\": " << e.storedLength << ", \"originalSize\": " << e.originalSize
-        << ", \"time\": " << JsonTime(FileTimeOf(e)) << ", \"fileTime\": " << FileTimeOf(e)
-        << ", \"version\": " << ((e.flags & kMemberSys) ? Json(Version(m.version)) : "null") << "}";
+    files.push_back({
+        {"name", AnsiToUtf8(m.name)},
+        {"flags", std::move(flags)},
+        {"storedLength", e.storedLength},
+        {"originalSize", e.originalSize},
+        {"time", JsonTime(FileEntryTime(e))},
+        {"fileTime", FileEntryTime(e)},
+        {"version", (e.flags & kMemberSys) ? Json(Version(m.version)) : Json(nullptr)},
+    });
   }
-  out << (l.members.empty() ? "],\n" : "\n  ],\n");
+  root["files"] = std::move(files);
 
-  out << "  \"icons\": [";
-  for (std::size_t i = 0; i < l.icons.size(); ++i) {
-    const PackageIcon& icon = l.icons[i];
-    out << (i ? ",\n    " : "\n    ") << "{\"name\": " << Json(icon.name)
-        << ", \"arguments\": " << Json(icon.arguments) << ", \"target\": " << Json(icon.target)
-        << ", \"uninstall\": " << (icon.name && !icon.name->empty() && (*icon.name)[0] == '*' ? "true" : "false")
-        << "}";
+  Json icons = Json::array();
+  for (const PackageIcon& icon : l.icons) {
+    icons.push_back({
+        {"name", Text(icon.name)},
+        {"arguments", Text(icon.arguments)},
+        {"target", Text(icon.target)},
+        {"uninstall", icon.name && !icon.name->empty() && (*icon.name)[0] == '*'},
+    });
   }
-  out << (l.icons.empty() ? "],\n" : "\n  ],\n");
+  root["icons"] = std::move(icons);
 
-  out << "  \"trailing\": ";
   if (l.trailing) {
     const TrailingInfo& t = *l.trailing;
-    out << "{\"type\": " << Json(t.typeTag) << ", \"configName\": " << Json(t.configName)
-        << ", \"count\": " << t.count << ", \"files\": [";
-    for (std::size_t i = 0; i < t.members.size(); ++i) {
-      const TrailingMemberInfo& m = t.members[i];
-      out << (i ? ", " : "") << "{\"name\": " << Json(AnsiToUtf8(m.name)) << ", \"size\": " << m.length
-          << ", \"time\": " << JsonTime(m.lastWriteTime) << ", \"fileTime\": " << m.lastWriteTime << "}";
+    Json members = Json::array();
+    for (const TrailingMemberInfo& m : t.members) {
+      members.push_back({
+          {"name", AnsiToUtf8(m.name)},
+          {"size", m.length},
+          {"time", JsonTime(m.lastWriteTime)},
+          {"fileTime", m.lastWriteTime},
+      });
     }
-    out << "]},\n";
+    root["trailing"] = {
+        {"type", AnsiToUtf8(t.typeTag)},
+        {"configName", Text(t.configName)},
+        {"count", t.count},
+        {"files", std::move(members)},
+    };
   } else {
-    out << "null,\n";
+    root["trailing"] = nullptr;
   }
 
-  out << "  \"error\": ";
   if (l.error == kArchiveOk) {
-    out << "null\n";
+    root["error"] = nullptr;
   } else {
     const char* text = ArchiveErrorText(l.error);
-    out << "{\"code\": " << l.error << ", \"text\": " << (text ? Json(std::string(text)) : "null")
-        << ", \"offset\": " << l.errorOffset << ", \"detail\": " << Json(l.errorDetail) << "}\n";
+    root["error"] = {
+        {"code", l.error},
+        {"text", text ? Json(text) : Json(nullptr)},
+        {"offset", l.errorOffset},
+        {"detail", l.errorDetail},
+    };
   }
-  out << "}\n";
+  // dump() refuses a string that is not UTF-8 (nlohmann::json::type_error)
+  // rather than printing it.
+  out << root.dump(2) << "\n";
 }

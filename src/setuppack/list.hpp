@@ -20,8 +20,9 @@ ArchiveListing ReadSetupProgram(const std::filesystem::path& path);
 // trailing block. Whatever was read before an archive error is printed.
 void PrintListing(const ArchiveListing& listing, const std::string& title, std::ostream& out);
 
-// The same as one JSON object; texts are converted from code page 1252 to
-// UTF-8, absent strings are null, times are ISO 8601 UTC texts plus the raw
+// The same as one JSON object (nlohmann-json): every text is converted from
+// code page 1252 to UTF-8, absent strings are null, times are ISO 8601 UTC
+// texts ("out of range" beyond the year 9999, null for none) plus the raw
 // FILETIME, and "error" holds the archive error or null.
 void PrintListingJson(const ArchiveListing& listing, std::ostream& out);
 
@@ -29,5 +30,6 @@ void PrintListingJson(const ArchiveListing& listing, std::ostream& out);
 std::vector<std::string> HeaderFlagNames(std::uint8_t flags);
 // "CMP DLR SYS EXT" words of the member flags that are set.
 std::string MemberFlagWords(std::uint8_t flags);
-// "1999-09-27 06:31:34" for a FILETIME, "" for 0.
+// "1999-09-27 06:31:34" for a FILETIME, "" for 0, kTimeOutOfRange
+// (file_time.hpp) beyond the year 9999.
 std::string FormatFileTimeUtc(std::uint64_t fileTime);

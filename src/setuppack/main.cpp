@@ -52,6 +52,7 @@ int RunList(const std::string& program, bool json) {
 
 int RunExtract(const std::string& program, const std::string& directory) {
   const ExtractSummary summary = ExtractSetupProgram(program, directory);
+  for (const std::string& note : summary.notes) std::cerr << "setuppack: warning: " << note << "\n";
   std::cout << directory << ": " << summary.files << " files, " << summary.bytes << " bytes\n";
   return kExitOk;
 }

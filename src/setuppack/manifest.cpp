@@ -6,6 +6,7 @@
 #include <cctype>
 #include <map>
 
+#include "archive/member_name.hpp"
 #include "setuppack/code_page.hpp"
 #include "setuppack/errors.hpp"
 #include "setuppack/file_io.hpp"
@@ -387,6 +388,11 @@ void ManifestReader::ReadIcons(const toml::table& root, Manifest& m) const {
         Fail(*t.get("name"), prefix + ".name",
              "a name beginning with \"*\" is the uninstall entry; write uninstall = true, "
              "name = the display name and program = the uninstall program");
+      if (!IsSafeShortcutName(icon.name->c_str()))
+        Fail(*t.get("name"), prefix + ".name",
+             "\"" + AnsiToUtf8(*icon.name) +
+                 "\" would place the shortcut outside the program group or name a device (a \"..\" "
+                 "part, a leading backslash, a colon, CON, NUL, COM1 ...); give a plain title");
       icon.arguments = Text(t, "arguments", prefix);
       icon.target = Text(t, "target", prefix);
     }

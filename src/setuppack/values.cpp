@@ -137,12 +137,19 @@ std::optional<std::string> MemberNameProblem(std::string_view name) {
       return "\"" + zero +
              "\" would leave the install directory (a \"..\" part, a leading backslash, a drive "
              "letter or a colon); give a path below the install directory";
+    case kMemberNameDeviceName:
+      return "\"" + zero + "\" has a part that Windows reserves for a device (CON, PRN, AUX, NUL, "
+             "COM0-9, LPT0-9, also with an extension); rename it";
     case kMemberNameBadCharacter:
       return "\"" + zero + "\" holds a character that Windows refuses in file names";
     case kMemberNameEndsWithSeparator:
       return "\"" + zero + "\" ends with a backslash; name a file";
     case kMemberNameEmptyPart:
       return "\"" + zero + "\" has an empty path part (two backslashes in a row)";
+    case kMemberNameDotPart:
+      return "\"" + zero + "\" has a \".\" part; leave it out";
+    case kMemberNameEndsWithDotOrBlank:
+      return "\"" + zero + "\" has a part that ends with a dot or a blank, which Windows drops";
   }
   return "is not a usable member name";
 }

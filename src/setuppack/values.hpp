@@ -47,6 +47,6 @@ std::optional<std::uint64_t> FileTimeOfDateTime(const DateTime& time, std::strin
 // The member name as stored: "/" replaced by "\".
 std::string ToMemberName(std::string_view text);
 // Returns the reason when a stored member name is unusable: empty, longer
-// than 255 bytes, leaving its directory, holding characters Windows refuses
-// in file names (archive/member_name.hpp has the rule).
+// than 255 bytes, leaving its directory, naming a device, or a name Windows
+// refuses or changes (archive/member_name.hpp has the rule).
 std::optional<std::string> MemberNameProblem(std::string_view name);

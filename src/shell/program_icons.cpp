@@ -9,6 +9,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include "archive/member_name.hpp"
 #include "base/bounded_text.hpp"
 #include "resources/resource.h"
 #include "setup/steps.hpp"
@@ -42,6 +43,12 @@ ATOM applicationAtom;
 ATOM topicAtom;
 
 bool IsUninstallEntry(const IconEntry& entry) { return IsUninstallIconName(entry.name); }
+
+// The group and the icon names place folders and links below the Programs
+// folder (and name Program Manager's group file): a name that would leave it,
+// or name a device, creates nothing. An absent group puts the links into the
+// Programs folder itself.
+bool IsGroupAllowed(const char* groupName) { return groupName == nullptr || IsSafeShortcutName(groupName); }
 
 // Appends `text` to `buffer` (of `size`); false when it does not fit whole.
 bool Append(char* buffer, int size, const char* text) {
@@ -109,7 +116,9 @@ void CreateShellLinks(HWND owner, const char* groupName, const IconEntry* icons)
       !Append(folder, kFolderBufferSize, groupName != nullptr ? groupName : "")) {
     return;
   }
-  CreateDirectoryPath(folder);
+  // A refused group is a group that cannot be created: its first link fails.
+  const bool groupAllowed = IsGroupAllowed(groupName);
+  if (groupAllowed) CreateDirectoryPath(folder);
   if (!Append(folder, kFolderBufferSize, "\\")) return;
   const int folderLength = lstrlenA(folder);
 
@@ -118,6 +127,7 @@ void CreateShellLinks(HWND owner, const char* groupName, const IconEntry* icons)
       RegisterUninstall(entry, groupName);
       continue;
     }
+    if (!groupAllowed || !IsSafeShortcutName(entry->name)) break;
     PlaceTarget(*entry);
     folder[folderLength] = '\0';
     if (!Append(folder, kFolderBufferSize, entry->name) || !Append(folder, kFolderBufferSize, ".lnk")) {
@@ -262,12 +272,14 @@ void CreateProgmanItems(HWND owner, const char* groupName, const IconEntry* icon
     DisconnectProgman();
     return;
   }
-  CreateProgmanGroup(groupName);
+  const bool groupAllowed = IsGroupAllowed(groupName);
+  if (groupAllowed) CreateProgmanGroup(groupName);
   for (const IconEntry* entry = icons; entry->name != nullptr; ++entry) {
     if (IsUninstallEntry(*entry)) {
       RegisterUninstall(entry, groupName);
       continue;
     }
+    if (!groupAllowed || !IsSafeShortcutName(entry->name)) break;
     PlaceTarget(*entry);
     const int needed = lstrlenA(setupState.targetPath) + lstrlenA(entry->name) +
                        (entry->arguments != nullptr ? lstrlenA(entry->arguments) + 1 : 0) + 14;

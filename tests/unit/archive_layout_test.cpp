@@ -201,7 +201,7 @@ TEST(ArchiveLayout, UninstallIconName) {
 }
 
 TEST(MemberName, SafeNames) {
-  for (const char* name : {"a.txt", "sub\\dir\\a.dat", "a..b", ".hidden", "x\\.\\y", "sub/a"}) {
+  for (const char* name : {"a.txt", "sub\\dir\\a.dat", "a..b", ".hidden", "sub/a"}) {
     EXPECT_TRUE(IsSafeMemberName(name)) << name;
   }
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,49 @@ TEST(FileTime, ConvertsToAndFromUnixTime) {
   const UnixTime before = UnixFromFileTime(kFileTimeUnixEpoch - 1);
   EXPECT_EQ(before.seconds, -1);
   EXPECT_EQ(before.nanoseconds, 999999900u);
+}
+
+// FILETIME is unsigned: the values from 2^63 on are times too, up to the
+// year 60056, and each converts exactly and back.
+TEST(FileTime, EveryUnsignedValueConvertsExactlyAndBack) {
+  struct Case {
+    std::uint64_t fileTime;
+    std::int64_t seconds;
+    std::uint32_t nanoseconds;
+  };
+  const Case cases[] = {
+      {0, -11644473600, 0},
+      {1, -11644473600, 100},
+      {kFileTimeUnixEpoch, 0, 0},
+      {0x7FFFFFFFFFFFFFFFull, 910692730085, 477580700},
+      {0x8000000000000000ull, 910692730085, 477580800},
+      {kLastListedFileTime, 253402300799, 999999900},
+      {0xFFFFFFFFFFFFFFFFull, 1833029933770, 955161500},
+  };
+  for (const Case& c : cases) {
+    const UnixTime t = UnixFromFileTime(c.fileTime);
+    EXPECT_EQ(t.seconds, c.seconds) << c.fileTime;
+    EXPECT_EQ(t.nanoseconds, c.nanoseconds) << c.fileTime;
+    EXPECT_EQ(FileTimeFromUnix(c.seconds, c.nanoseconds), c.fileTime) << c.fileTime;
+  }
+}
+
+TEST(FileTime, UnixTimesOutsideTheFileTimeRangeAreClamped) {
+  EXPECT_EQ(FileTimeFromUnix(-11644473601), 0u);
+  EXPECT_EQ(FileTimeFromUnix(std::numeric_limits<std::int64_t>::min()), 0u);
+  EXPECT_EQ(FileTimeFromUnix(1833029933771), std::numeric_limits<std::uint64_t>::max());
+  EXPECT_EQ(FileTimeFromUnix(std::numeric_limits<std::int64_t>::max(), 999999999),
+            std::numeric_limits<std::uint64_t>::max());
+}
+
+TEST(FileTime, CalendarEndsWithTheYear9999) {
+  const auto last = CalendarOfFileTime(kLastListedFileTime);
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->year, 9999);
+  EXPECT_EQ(last->second, 59u);
+  for (const std::uint64_t beyond : {std::uint64_t{kLastListedFileTime + 1}, std::uint64_t{0x8000000000000000ull},
+                                     std::uint64_t{0xFFFFFFFFFFFFFFFFull}})
+    EXPECT_FALSE(CalendarOfFileTime(beyond)) << beyond;
 }
 TEST(ReadWholeFile, NamesTheFileAndTheStepThatFailed) {
   TempDir dir;

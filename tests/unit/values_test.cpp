@@ -80,6 +80,9 @@ TEST(MemberNames, NameTheFirstFaultOfEachName) {
       {"a\\b\\", "ends with a backslash"},
       {"a\\\\b\\", "ends with a backslash"},            // before the empty part
       {"a\\\\b", "empty path part"},
+      {"sub\\COM1.txt", "reserves for a device"},
+      {"a\\.\\b", "has a \".\" part"},
+      {"readme.", "ends with a dot or a blank"},
   };
   for (const NameFault& c : cases) {
     const std::optional<std::string> problem = MemberNameProblem(c.name);

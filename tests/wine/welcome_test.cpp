@@ -10,6 +10,7 @@
 #include "resources/resource.h"
 #include "setup_fixture.hpp"
 #include "setuppack/file_io.hpp"
+#include "small_drive.hpp"
 
 namespace winetest {
 namespace {
@@ -140,36 +141,6 @@ TEST_F(Welcome, InstallCreatesTheDirectoryAndInstalls) {
   EXPECT_EQ(ExitAtFinishDialog(setup_), 0);
   EXPECT_EQ(ReadText(Installed("readme.txt")), "installed");
 }
-
-// Drive R: of the prefix on a 2 MiB file system of its own, so that the
-// free-space check meets a drive without room. Mounting needs root; without
-// it the tests that use the drive are skipped.
-class SmallDrive {
-public:
-  explicit SmallDrive(const fs::path& mountPoint) : mountPoint_(mountPoint) {
-    fs::create_directories(mountPoint_);
-    const std::string command = "mount -t tmpfs -o size=2m tmpfs '" + mountPoint_.string() + "' 2>/dev/null";
-    if (std::system(command.c_str()) != 0) return;
-    mounted_ = true;
-    link_ = Wine().Prefix() / "dosdevices" / "r:";
-    std::error_code ec;
-    fs::remove(link_, ec);
-    fs::create_directory_symlink(mountPoint_, link_, ec);
-  }
-  ~SmallDrive() {
-    if (!mounted_) return;
-    std::error_code ec;
-    fs::remove(link_, ec);
-    const std::string command = "umount '" + mountPoint_.string() + "' 2>/dev/null";
-    if (std::system(command.c_str()) != 0) ADD_FAILURE() << "could not unmount " << mountPoint_;
-  }
-  bool Mounted() const { return mounted_; }
-
-private:
-  fs::path mountPoint_;
-  fs::path link_;
-  bool mounted_ = false;
-};
 
 struct SpaceCase {
   const char* windowsVersion;  // nt351: root query only; win10: extended query first
