@@ -5,7 +5,7 @@ HOST_BUILD := build/host
 WIN32_BUILD := build/win32
 CMAKE_FLAGS ?= -DWARNINGS_AS_ERRORS=ON
 
-.PHONY: all deps build demo test unit wine-tests bench fuzz clean
+.PHONY: all deps build demo test unit wine-tests bench fuzz package screenshots clean
 
 all: build
 
@@ -34,6 +34,14 @@ bench: build
 
 fuzz: build
 	@scripts/fuzz.sh long
+
+# The Debian package of setuppack, in build/package.
+package: build
+	cmake --build $(HOST_BUILD) --target package
+
+# PNGs of every dialog of the example package, in docs/images; needs Wine.
+screenshots: build
+	@scripts/screenshots.sh
 
 clean:
 	rm -rf build

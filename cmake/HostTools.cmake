@@ -10,6 +10,9 @@ find_package(GTest REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(TOMLPP REQUIRED IMPORTED_TARGET tomlplusplus)
 find_path(CLI11_INCLUDE_DIR CLI/CLI.hpp REQUIRED)
+find_package(OpenSSL REQUIRED)
+find_package(nlohmann_json REQUIRED)
+find_package(yaml-cpp REQUIRED)
 
 set(SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 
@@ -47,7 +50,8 @@ endfunction()
 
 add_host_library(portable ${PORTABLE_SOURCES})
 add_host_library(codec ${CODEC_SOURCES})
-add_host_library(setuppack_core ${SETUPPACK_SOURCES} LINK portable codec PkgConfig::TOMLPP)
+add_host_library(setuppack_core ${SETUPPACK_SOURCES}
+  LINK portable codec PkgConfig::TOMLPP OpenSSL::Crypto nlohmann_json::nlohmann_json)
 target_include_directories(setuppack_core PUBLIC ${CLI11_INCLUDE_DIR})
 target_include_directories(setuppack_core_san PUBLIC ${CLI11_INCLUDE_DIR})
 
@@ -69,7 +73,7 @@ target_include_directories(test_support_san PUBLIC ${PROJECT_SOURCE_DIR}/tests)
 
 file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/unit/*.cpp)
 add_executable(unit_tests ${UNIT_TEST_SOURCES})
-target_link_libraries(unit_tests PRIVATE test_support_san GTest::gtest GTest::gtest_main)
+target_link_libraries(unit_tests PRIVATE test_support_san GTest::gtest GTest::gtest_main yaml-cpp)
 target_compile_definitions(unit_tests PRIVATE
   SOURCE_DIR="${PROJECT_SOURCE_DIR}" PRODUCT_DIR="${PRODUCT_DIR}")
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
@@ -79,3 +83,5 @@ foreach(dir tests/wine tests/fuzz tests/oracle bench)
     add_subdirectory(${dir})
   endif()
 endforeach()
+
+include(${CMAKE_CURRENT_LIST_DIR}/Package.cmake)

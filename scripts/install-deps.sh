@@ -10,7 +10,8 @@ if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 
 packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xdotool
           cmake g++ make pkg-config libgtest-dev libbenchmark-dev libcli11-dev
-          libtomlplusplus-dev nlohmann-json3-dev clang libclang-rt-14-dev nodejs npm)
+          libtomlplusplus-dev clang libclang-rt-14-dev nodejs npm
+          libssl-dev nlohmann-json3-dev libyaml-cpp-dev osslsigncode openssl dpkg-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -71,7 +71,8 @@ private:
 
 void Reader::Run() {
   out_.fileSize = in_.Left();
-  if (ReadHeaderAndSettings() && ReadMainTable() && ReadIconTable()) ReadTrailingBlock();
+  if (ReadHeaderAndSettings() && ReadMainTable() && ReadIconTable() && ReadTrailingBlock())
+    out_.archiveEnd = in_.Position();
 }
 
 bool Reader::ReadHeaderAndSettings() {

@@ -56,6 +56,9 @@ struct ArchiveListing {
   int error = kArchiveOk;
   std::uint64_t errorOffset = 0;    // file offset where the fault was found
   std::string errorDetail;          // what exactly was wrong, UTF-8 (names converted)
+  // File offset of the first byte behind the archive's last record (the
+  // icon table or the trailing block); set only when reading succeeded.
+  std::uint64_t archiveEnd = 0;
 
   // The configuration name in effect: the trailing block's for "QZ" and "CT".
   const std::optional<std::string>& EffectiveConfigName() const;

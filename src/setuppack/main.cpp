@@ -1,5 +1,5 @@
-// setuppack: builds, lists and unpacks the setup program's installer archive,
-// and compresses or expands raw implode streams.
+// setuppack: builds, lists, unpacks, verifies and signs setup programs,
+// describes them for winget, and compresses or expands raw implode streams.
 //
 // Exit codes: 0 success, 1 bad input (manifest, sources, damaged archive,
 // I/O failure), 2 usage (the command line itself).
@@ -11,6 +11,7 @@
 
 #include "explode/implode.hpp"
 #include "setuppack/archive_reader.hpp"
+#include "setuppack/authenticode.hpp"
 #include "setuppack/errors.hpp"
 #include "setuppack/extract.hpp"
 #include "setuppack/list.hpp"
@@ -18,6 +19,8 @@
 #include "setuppack/package_writer.hpp"
 #include "setuppack/raw_streams.hpp"
 #include "setuppack/values.hpp"
+#include "setuppack/verify.hpp"
+#include "setuppack/winget.hpp"
 
 namespace {
 
@@ -26,14 +29,28 @@ constexpr int kExitBadInput = 1;
 constexpr int kExitUsage = 2;
 
 int RunBuild(const std::string& manifestPath, const std::string& output,
-             const std::string& stub, bool best) {
+             const std::string& stub, bool best, const SigningOptions& signing) {
   const Manifest manifest = LoadManifest(manifestPath);
   const std::filesystem::path stubPath = stub.empty() ? DefaultStubPath() : std::filesystem::path(stub);
-  const PackageSummary summary = WritePackage(manifest, output, stubPath, PackageOptions{best});
+  PackageSummary summary = WritePackage(manifest, output, stubPath, PackageOptions{best});
+  if (signing.Requested()) {
+    // Signing is the last step; a program that cannot be signed is not left
+    // behind looking finished.
+    try {
+      SignSetupProgram(output, signing);
+    } catch (...) {
+      std::error_code ec;
+      std::filesystem::remove(output, ec);
+      throw;
+    }
+    std::error_code ec;
+    summary.programSize = std::filesystem::file_size(output, ec);
+  }
   std::cout << output << ": " << summary.programSize << " bytes, " << summary.fileCount
             << " files, " << summary.iconCount << " icons, " << summary.trailingCount
             << " trailing files";
   if (summary.externalSize != 0) std::cout << ", " << summary.externalSize << " bytes in external files";
+  if (signing.Requested()) std::cout << ", signed";
   std::cout << "\n";
   return kExitOk;
 }
@@ -57,6 +74,47 @@ int RunExtract(const std::string& program, const std::string& directory) {
   return kExitOk;
 }
 
+int RunVerify(const std::string& program, bool json, const VerifyOptions& options) {
+  const VerifyReport report = VerifySetupProgram(program, options);
+  if (json) PrintVerifyJson(report, program, std::cout);
+  else PrintVerifyReport(report, program, std::cout);
+  return report.Sound() ? kExitOk : kExitBadInput;
+}
+
+int RunSign(const std::string& program, const SigningOptions& signing) {
+  SignSetupProgram(program, signing);
+  std::cout << program << ": signed\n";
+  return kExitOk;
+}
+
+int RunWinget(const std::string& program, const WingetOptions& options, const std::string& directory) {
+  for (const std::filesystem::path& path : WriteWingetManifests(program, options, directory))
+    std::cout << path.string() << "\n";
+  return kExitOk;
+}
+
+// The signing options of `sign` and `build`. The password is never an option.
+void AddSigningOptions(CLI::App* command, SigningOptions& signing) {
+  CLI::Option* pkcs12 = command->add_option("--pkcs12", signing.pkcs12, "Sign with this PKCS#12 file");
+  CLI::Option* cert = command->add_option("--cert", signing.certificate, "Sign with this certificate (PEM or DER)");
+  CLI::Option* key = command->add_option("--key", signing.key, "The certificate's private key");
+  cert->needs(key);
+  key->needs(cert);
+  pkcs12->excludes(cert)->excludes(key);
+  command->add_option("--password-file", signing.passwordFile,
+                      "File holding the key's password (default: $SETUPPACK_SIGN_PASSWORD)");
+  command->add_option("--timestamp", signing.timestampUrl, "RFC 3161 time-stamping server URL");
+  command->add_option("--description", signing.description, "Program description in the signature");
+}
+
+CLI::Validator WingetValue(bool (*accepts)(std::string_view), const char* what) {
+  return CLI::Validator(
+      [accepts, what](std::string& value) {
+        return accepts(value) ? std::string() : std::string("\"") + value + "\" is not a valid " + what;
+      },
+      "", what);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,6 +128,8 @@ int main(int argc, char** argv) {
   build->add_option("-o,--output", output, "The setup program to write")->required();
   build->add_option("--stub", stub, "setup.exe to put in front (default: setup.exe beside setuppack)");
   build->add_flag("--best", best, "Compress with the thorough search");
+  SigningOptions signing;
+  AddSigningOptions(build, signing);
 
   std::string program, directory;
   bool json = false;
@@ -80,6 +140,30 @@ int main(int argc, char** argv) {
   CLI::App* extract = app.add_subcommand("extract", "Unpack a setup program into a directory");
   extract->add_option("program", program, "The setup program")->required();
   extract->add_option("-d,--directory", directory, "The directory to unpack into")->required();
+
+  VerifyOptions verifyOptions;
+  CLI::App* verify = app.add_subcommand("verify", "Check a setup program as setup.exe would read and install it");
+  verify->add_option("program", program, "The setup program")->required();
+  verify->add_flag("--json", json, "Print JSON");
+  verify->add_option("--ca", verifyOptions.caFile, "Also trust the certificates of this PEM file");
+
+  CLI::App* sign = app.add_subcommand("sign", "Sign a setup program in place (Authenticode, SHA-256)");
+  sign->add_option("program", program, "The setup program")->required();
+  AddSigningOptions(sign, signing);
+
+  WingetOptions winget;
+  CLI::App* wingetCommand = app.add_subcommand("winget", "Write winget manifests for a setup program");
+  wingetCommand->add_option("program", program, "The setup program as published")->required();
+  wingetCommand->add_option("--id", winget.id, "Package identifier, e.g. Korvane.OnlineBackup")
+      ->required()->check(WingetValue(IsWingetIdentifier, "package identifier"));
+  wingetCommand->add_option("--version", winget.version, "Package version")
+      ->required()->check(WingetValue(IsWingetVersion, "package version"));
+  wingetCommand->add_option("--url", winget.url, "Download URL of the setup program")
+      ->required()->check(WingetValue(IsWingetUrl, "http or https URL"));
+  wingetCommand->add_option("--publisher", winget.publisher, "Publisher (default: the identifier's first part)");
+  wingetCommand->add_option("--license", winget.license, "License (default: Proprietary)");
+  wingetCommand->add_option("--description", winget.description, "Short description (default: the package name)");
+  wingetCommand->add_option("-o,--output", directory, "The directory to write the manifests into")->required();
 
   ImplodeOptions implodeOptions;
   std::string literals = "auto", dictionary = "auto", inPath, outPath;
@@ -104,7 +188,16 @@ int main(int argc, char** argv) {
   }
 
   try {
-    if (*build) return RunBuild(manifest, output, stub, best);
+    if (*build) return RunBuild(manifest, output, stub, best, signing);
+    if (*verify) return RunVerify(program, json, verifyOptions);
+    if (*sign) {
+      if (!signing.Requested()) {
+        std::cerr << "setuppack sign: give --pkcs12 FILE or --cert FILE --key FILE\n";
+        return kExitUsage;
+      }
+      return RunSign(program, signing);
+    }
+    if (*wingetCommand) return RunWinget(program, winget, directory);
     if (*list) return RunList(program, json);
     if (*extract) return RunExtract(program, directory);
     if (*implode) {

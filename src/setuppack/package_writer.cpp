@@ -127,7 +127,12 @@ std::filesystem::path DefaultStubPath() {
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) return "setup.exe";
-  return self.parent_path() / "setup.exe";
+  // Beside the tool in a build tree; in the library directory once installed
+  // (bin/setuppack, lib/setuppack/setup.exe).
+  const std::filesystem::path beside = self.parent_path() / "setup.exe";
+  const std::filesystem::path installed = self.parent_path().parent_path() / "lib" / "setuppack" / "setup.exe";
+  if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec)) return installed;
+  return beside;
 }
 
 std::vector<std::uint8_t> ReadStub(const std::filesystem::path& stubPath) {

@@ -37,7 +37,8 @@ PackageBuilder BuildPackage(const Manifest& manifest, const PackageOptions& opti
 PackageSummary WritePackage(const Manifest& manifest, const std::filesystem::path& output,
                             const std::filesystem::path& stubPath, const PackageOptions& options);
 
-// The default stub: setup.exe beside the running executable.
+// The default stub: setup.exe beside the running executable, else
+// ../lib/setuppack/setup.exe from it (where the Debian package puts it).
 std::filesystem::path DefaultStubPath();
 
 // Reads and checks a stub: it must exist and end at or before kArchiveOffset.
