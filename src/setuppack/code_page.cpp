@@ -97,7 +97,7 @@ std::string DescribeAnsiFault(AnsiFault fault, unsigned codePage) {
     case AnsiFault::kNone:
       return "nothing wrong";
     case AnsiFault::kNotUtf8:
-      return "bytes that are no UTF-8; save the manifest as UTF-8";
+      return "bytes that are not UTF-8; manifests and file names must be UTF-8";
     case AnsiFault::kMissingCharacter:
       return "characters that " + page + " cannot show";
     case AnsiFault::kNoRoundTrip:
