@@ -44,14 +44,18 @@ void RunTasks(std::span<const std::size_t> order, unsigned jobs,
     std::vector<std::jthread> threads;
     for (unsigned j = 0; j < workers; ++j) threads.emplace_back(work);
     std::unique_lock lock(mutex);
-    while (running != 0) {
-      finished.wait_for(lock, tickInterval, [&] { return running == 0; });
+    while (!finished.wait_for(lock, tickInterval, [&] { return running == 0; })) {
       if (tick) {
         lock.unlock();
         tick();
         lock.lock();
       }
     }
+    // The workers may all be done before the first wait: the last tick
+    // comes here, whatever happened above.
+    lock.unlock();
+    threads.clear();
+    if (tick) tick();
   }
   if (!errors.empty())
     std::rethrow_exception(std::min_element(errors.begin(), errors.end(), [](const auto& a,
