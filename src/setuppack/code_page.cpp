@@ -1,77 +1,141 @@
 #include "setuppack/code_page.hpp"
 
+#include <iconv.h>
+
+#include <cerrno>
+#include <stdexcept>
+
 namespace {
 
-// The characters of bytes 0x80..0x9F; bytes below 0x80 and from 0xA0 on are
-// the code points of the same number. An entry equal to its own byte marks a
-// byte the code page leaves unassigned.
-constexpr char16_t kHigh[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+// One iconv conversion, closed when it goes out of scope.
+class Converter {
+public:
+  Converter(const char* to, const char* from) : handle_(iconv_open(to, from)) {
+    if (handle_ == reinterpret_cast<iconv_t>(-1))
+      throw std::runtime_error(std::string("iconv cannot convert from ") + from + " to " + to);
+  }
+  ~Converter() { iconv_close(handle_); }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+
+  // Converts from `*in` on; stops at the end or at the first byte it cannot
+  // convert. Returns 0 when all was converted, else errno (EILSEQ, EINVAL).
+  int Convert(const char*& in, std::size_t& left, std::string& out) {
+    char buffer[256];
+    while (left > 0) {
+      char* next = buffer;
+      std::size_t room = sizeof buffer;
+      const std::size_t done = iconv(handle_, const_cast<char**>(&in), &left, &next, &room);
+      out.append(buffer, static_cast<std::size_t>(next - buffer));
+      if (done == static_cast<std::size_t>(-1) && errno != E2BIG) return errno;
+    }
+    return 0;
+  }
+
+private:
+  iconv_t handle_;
 };
 
-std::optional<unsigned char> AnsiOf(char32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<unsigned char>(cp);
-  for (unsigned i = 0; i < 32; ++i) {
-    if (kHigh[i] == cp && cp != 0x80 + i) return static_cast<unsigned char>(0x80 + i);
-  }
-  return std::nullopt;
+std::string IconvName(unsigned codePage) { return "CP" + std::to_string(codePage); }
+
+bool IsDoubleByte(unsigned codePage) {
+  return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950;
+}
+
+// Length of the UTF-8 sequence that begins with `lead`; 0 for a byte that
+// begins none.
+std::size_t SequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  return 0;
 }
 
 }  // namespace
 
-std::optional<std::string> Utf8ToAnsi(std::string_view utf8) {
-  std::string out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    char32_t cp;
-    std::size_t extra;
-    if (b < 0x80) {
-      cp = b;
-      extra = 0;
-    } else if ((b & 0xE0) == 0xC0) {
-      cp = b & 0x1F;
-      extra = 1;
-    } else if ((b & 0xF0) == 0xE0) {
-      cp = b & 0x0F;
-      extra = 2;
-    } else if ((b & 0xF8) == 0xF0) {
-      cp = b & 0x07;
-      extra = 3;
-    } else {
-      return std::nullopt;
-    }
-    if (i + extra >= utf8.size()) return std::nullopt;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto c = static_cast<unsigned char>(utf8[i + k]);
-      if ((c & 0xC0) != 0x80) return std::nullopt;
-      cp = cp << 6 | (c & 0x3F);
-    }
-    i += extra + 1;
-    const std::optional<unsigned char> ansi = AnsiOf(cp);
-    if (!ansi) return std::nullopt;
-    out += static_cast<char>(*ansi);
-  }
-  return out;
+bool IsAnsiCodePage(unsigned codePage) {
+  return codePage == 874 || IsDoubleByte(codePage) || (codePage >= 1250 && codePage <= 1258);
 }
 
-std::string AnsiToUtf8(std::string_view ansi) {
-  std::string out;
-  for (char c : ansi) {
-    const auto b = static_cast<unsigned char>(c);
-    char32_t cp = b;
-    if (b >= 0x80 && b < 0xA0) cp = kHigh[b - 0x80];
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
+AnsiText ConvertToAnsi(std::string_view utf8, unsigned codePage) {
+  if (!IsAnsiCodePage(codePage))
+    throw std::invalid_argument("not a Windows ANSI code page: " + std::to_string(codePage));
+  const std::string name = IconvName(codePage);
+  Converter toAnsi(name.c_str(), "UTF-8");
+  AnsiText result;
+  // Character by character, so that each double-byte character's second byte
+  // can be looked at.
+  for (std::size_t i = 0; i < utf8.size();) {
+    const std::size_t length = SequenceLength(static_cast<unsigned char>(utf8[i]));
+    if (length == 0 || i + length > utf8.size()) return {{}, AnsiFault::kNotUtf8};
+    const char* in = utf8.data() + i;
+    std::size_t left = length;
+    std::string bytes;
+    const int error = toAnsi.Convert(in, left, bytes);
+    if (error != 0) {
+      // A broken sequence is no UTF-8; a good one the code page lacks.
+      Converter check("UTF-32LE", "UTF-8");
+      const char* again = utf8.data() + i;
+      std::size_t againLeft = length;
+      std::string ignored;
+      return {{}, check.Convert(again, againLeft, ignored) != 0 ? AnsiFault::kNotUtf8
+                                                                 : AnsiFault::kMissingCharacter};
     }
+    if (IsDoubleByte(codePage) && bytes.size() == 2 && bytes[1] == '\\')
+      return {{}, AnsiFault::kBackslashTrailByte};
+    result.bytes += bytes;
+    i += length;
+  }
+  if (AnsiToUtf8(result.bytes, codePage) != utf8) return {{}, AnsiFault::kNoRoundTrip};
+  return result;
+}
+
+std::string DescribeAnsiFault(AnsiFault fault, unsigned codePage) {
+  const std::string page = "the Windows code page " + std::to_string(codePage);
+  switch (fault) {
+    case AnsiFault::kNone:
+      return "nothing wrong";
+    case AnsiFault::kNotUtf8:
+      return "bytes that are not UTF-8; manifests and file names must be UTF-8";
+    case AnsiFault::kMissingCharacter:
+      return "characters that " + page + " cannot show";
+    case AnsiFault::kNoRoundTrip:
+      return "a character that " + page +
+             " stores as the bytes of another; use the character it reads back as";
+    case AnsiFault::kBackslashTrailByte:
+      return "a character whose second byte in " + page +
+             " is 0x5C, the backslash, where setup.exe would split the path";
+  }
+  return "characters that cannot be stored";
+}
+
+std::optional<std::string> Utf8ToAnsi(std::string_view utf8, unsigned codePage) {
+  AnsiText text = ConvertToAnsi(utf8, codePage);
+  if (text.fault != AnsiFault::kNone) return std::nullopt;
+  return std::move(text.bytes);
+}
+
+std::string AnsiToUtf8(std::string_view ansi, unsigned codePage) {
+  if (!IsAnsiCodePage(codePage))
+    throw std::invalid_argument("not a Windows ANSI code page: " + std::to_string(codePage));
+  const std::string name = IconvName(codePage);
+  Converter toUtf8("UTF-8", name.c_str());
+  std::string out;
+  const char* in = ansi.data();
+  std::size_t left = ansi.size();
+  while (left > 0) {
+    if (toUtf8.Convert(in, left, out) == 0) break;
+    // A byte the code page leaves unassigned: the character of its number.
+    const auto b = static_cast<unsigned char>(*in);
+    if (b < 0x80) {
+      out += static_cast<char>(b);
+    } else {
+      out += static_cast<char>(0xC0 | (b >> 6));
+      out += static_cast<char>(0x80 | (b & 0x3F));
+    }
+    ++in;
+    --left;
   }
   return out;
 }

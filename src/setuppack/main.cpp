@@ -4,14 +4,19 @@
 // Exit codes: 0 success, 1 bad input (manifest, sources, damaged archive,
 // I/O failure), 2 usage (the command line itself).
 #include <CLI/CLI.hpp>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <string>
+#include <thread>
 
 #include "explode/implode.hpp"
 #include "setuppack/archive_reader.hpp"
 #include "setuppack/authenticode.hpp"
+#include "setuppack/build_progress.hpp"
 #include "setuppack/errors.hpp"
 #include "setuppack/extract.hpp"
 #include "setuppack/list.hpp"
@@ -28,11 +33,49 @@ constexpr int kExitOk = 0;
 constexpr int kExitBadInput = 1;
 constexpr int kExitUsage = 2;
 
+// The progress line: rewritten in place on a terminal's standard error.
+class ProgressLine {
+public:
+  void Show(const BuildProgress& progress) {
+    const std::string line = FormatProgressLine(progress);
+    std::cerr << '\r' << line << std::string(shown_ > line.size() ? shown_ - line.size() : 0, ' ')
+              << std::flush;
+    shown_ = line.size();
+  }
+  void Clear() {
+    if (shown_ != 0) std::cerr << '\r' << std::string(shown_, ' ') << '\r' << std::flush;
+    shown_ = 0;
+  }
+
+private:
+  std::size_t shown_ = 0;
+};
+
 int RunBuild(const std::string& manifestPath, const std::string& output,
-             const std::string& stub, bool best, const SigningOptions& signing) {
+             const std::string& stub, PackageOptions options, bool quiet,
+             const SigningOptions& signing) {
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch) {
+    options.sourceDateEpoch = ParseSourceDateEpoch(epoch);
+    if (!options.sourceDateEpoch)
+      throw InputError(std::string("SOURCE_DATE_EPOCH=\"") + epoch +
+                       "\" is not a number of seconds since 1970; set it to e.g. "
+                       "\"$(git log -1 --format=%ct)\" or unset it");
+  }
   const Manifest manifest = LoadManifest(manifestPath);
+  for (const std::string& warning : manifest.warnings)
+    std::cerr << "setuppack: warning: " << warning << "\n";
   const std::filesystem::path stubPath = stub.empty() ? DefaultStubPath() : std::filesystem::path(stub);
-  PackageSummary summary = WritePackage(manifest, output, stubPath, PackageOptions{best});
+  ProgressLine line;
+  if (!quiet && ::isatty(STDERR_FILENO))
+    options.progress = [&line](const BuildProgress& progress) { line.Show(progress); };
+  PackageSummary summary;
+  try {
+    summary = WritePackage(manifest, output, stubPath, options);
+  } catch (...) {
+    line.Clear();
+    throw;
+  }
+  line.Clear();
   if (signing.Requested()) {
     // Signing is the last step; a program that cannot be signed is not left
     // behind looking finished.
@@ -122,12 +165,19 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
 
   std::string manifest, output, stub;
-  bool best = false;
+  PackageOptions buildOptions;
+  buildOptions.jobs = std::max(1u, std::thread::hardware_concurrency());
+  bool quiet = false;
   CLI::App* build = app.add_subcommand("build", "Build a setup program from a TOML manifest");
   build->add_option("manifest", manifest, "The package manifest (TOML)")->required();
   build->add_option("-o,--output", output, "The setup program to write")->required();
   build->add_option("--stub", stub, "setup.exe to put in front (default: setup.exe beside setuppack)");
-  build->add_flag("--best", best, "Compress with the thorough search");
+  build->add_flag("--best", buildOptions.best, "Compress with the thorough search");
+  build->add_option("-j,--jobs", buildOptions.jobs,
+                    "Members compressed at once (default: the number of cores); the output "
+                    "does not depend on it")
+      ->check(CLI::Range(1u, 1024u));
+  build->add_flag("-q,--quiet", quiet, "No progress line, only the closing summary");
   SigningOptions signing;
   AddSigningOptions(build, signing);
 
@@ -188,7 +238,7 @@ int main(int argc, char** argv) {
   }
 
   try {
-    if (*build) return RunBuild(manifest, output, stub, best, signing);
+    if (*build) return RunBuild(manifest, output, stub, buildOptions, quiet, signing);
     if (*verify) return RunVerify(program, json, verifyOptions);
     if (*sign) {
       if (!signing.Requested()) {

@@ -2,18 +2,67 @@
 
 #include <toml++/toml.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <map>
 
 #include "archive/member_name.hpp"
+#include "base/bounded_text.hpp"
 #include "setuppack/code_page.hpp"
 #include "setuppack/errors.hpp"
 #include "setuppack/file_io.hpp"
+#include "setuppack/source_tree.hpp"
 #include "setuppack/toml_access.hpp"
 #include "setuppack/values.hpp"
 
 namespace {
+
+// The member options a [[files]] entry may take from [defaults].
+struct MemberOptions {
+  bool system = false;
+  bool dlr = false;
+  bool compress = false;
+  ImplodeOptions implode;
+  std::optional<std::uint64_t> time;  // nullopt = the source's modification time
+};
+
+void ApplyOptions(const MemberOptions& options, ManifestFile& f) {
+  if (options.system) f.flags |= kMemberSys;
+  if (options.dlr) f.flags |= kMemberDlr;
+  f.compress = options.compress;
+  if (f.compress) f.flags |= kMemberCmp;
+  f.implode = options.implode;
+  f.time = options.time;
+}
+
+// Windows file names ignore case; the code page's letters beyond ASCII are
+// left as they are.
+std::string Folded(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return folded;
+}
+
+// The names given so far, for the checks between members.
+struct MemberNames {
+  struct Owner {
+    std::string description;  // "files[2]", or "files[1] (client/a.txt)" for a tree's member
+    std::size_t index;        // in Manifest::files
+  };
+  std::map<std::string, Owner> byName;             // NameKey -> owner
+  std::map<std::string, std::string> external;     // folded external member file -> entry
+  std::map<std::string, std::size_t> treeMembers;  // folded name -> index, until replaced
+};
+
+// Folded, "system\\" before system members: the two directories may hold
+// the same name.
+std::string NameKey(const ManifestFile& f) {
+  return ((f.flags & kMemberSys) ? "system\\" : "") + Folded(f.name);
+}
+
+void CheckDirectoryNames(const Manifest& m);
+void CheckPathLengths(Manifest& m);
 
 // The schema: which tables and keys a manifest has and what each becomes.
 // Values are read through TomlAccess, which names file, line and field in
@@ -27,15 +76,30 @@ public:
 
 private:
   // A member name: "/" or "\" separators, checked.
+  // `context` goes before the problem, e.g. the file of a tree that the
+  // name comes from.
   std::string MemberName(const toml::node& node, const std::string& field,
-                         const std::string& text) const {
-    std::optional<std::string> ansi = Utf8ToAnsi(text);
-    if (!ansi)
-      Fail(node, field, "holds characters that the Windows code page 1252 cannot show");
-    std::string name = ToMemberName(*ansi);
-    if (std::optional<std::string> problem = MemberNameProblem(name)) Fail(node, field, *problem);
+                         const std::string& text, const std::string& context = "") const {
+    const AnsiText ansi = ConvertToAnsi(text, CodePage());
+    if (ansi.fault != AnsiFault::kNone)
+      Fail(node, field, context + "holds " + DescribeAnsiFault(ansi.fault, CodePage()));
+    std::string name = ToMemberName(ansi.bytes);
+    if (std::optional<std::string> problem = MemberNameProblem(name))
+      Fail(node, field, context + *problem);
     return name;
   }
+
+  MemberOptions ReadOptions(const toml::table& t, const std::string& prefix,
+                            MemberOptions options, bool isEntry) const;
+  std::vector<std::string> Patterns(const toml::table& t, std::string_view key,
+                                    const std::string& prefix) const;
+  void AddMember(ManifestFile f, bool fromTree, const toml::node& nameNode,
+                 const std::string& field, const std::string& description, Manifest& m,
+                 MemberNames& names) const;
+  void ReadSingleFile(const toml::table& t, const std::string& prefix,
+                      const MemberOptions& defaults, Manifest& m, MemberNames& names) const;
+  void ReadTree(const toml::table& t, const std::string& prefix, const MemberOptions& defaults,
+                Manifest& m, MemberNames& names) const;
 
   // time: RFC 3339 date-time (TOML value or text), or 0 for none.
   std::optional<std::uint64_t> Time(const toml::table& table, const std::string& prefix) const {
@@ -88,10 +152,20 @@ Manifest ManifestReader::Read(const toml::table& root, const std::filesystem::pa
   Manifest m;
   m.path = path;
   m.baseDirectory = base_;
-  CheckKeys(root, "", {"settings", "header", "files", "icons", "trailing"});
+  CheckKeys(root, "", {"codepage", "settings", "header", "defaults", "files", "icons", "trailing"});
+  if (std::optional<std::int64_t> page = Integer(root, "codepage", "", 0, 65535)) {
+    if (!IsAnsiCodePage(static_cast<unsigned>(*page)))
+      Fail(*root.get("codepage"), "codepage",
+           std::to_string(*page) + " is not a Windows ANSI code page; use " +
+               std::string(kAnsiCodePageNames));
+    m.codePage = static_cast<unsigned>(*page);
+    SetCodePage(m.codePage);
+  }
   ReadSettings(root, m);
   ReadHeader(root, m);
   ReadFiles(root, m);
+  CheckDirectoryNames(m);
+  CheckPathLengths(m);
   ReadIcons(root, m);
   ReadTrailing(root, m);
 
@@ -167,7 +241,7 @@ void ManifestReader::ReadSettings(const toml::table& root, Manifest& m) const {
         const std::string itemField = field + "[" + std::to_string(k) + "]";
         if (!item.is_string())
           Fail(item, itemField, "must be a text, not " + std::string(TypeName(item)));
-        std::optional<std::string> ansi = Utf8ToAnsi(item.as_string()->get());
+        std::optional<std::string> ansi = Utf8ToAnsi(item.as_string()->get(), CodePage());
         if (!ansi || ansi->empty() || ansi->find(',') != std::string::npos)
           Fail(item, itemField, "must be a window class name without commas");
         if (!joined.empty()) joined += ",";
@@ -262,103 +336,274 @@ void ManifestReader::ReadHeader(const toml::table& root, Manifest& m) const {
            "would install it");
 }
 
-void ManifestReader::ReadFiles(const toml::table& root, Manifest& m) const {
-  const std::vector<const toml::table*> files = TableArray(root, "files", "");
-  if (files.size() > 65535)
-    FailAt(0, "files", "has " + std::to_string(files.size()) + " entries; at most 65535 fit");
-  std::map<std::string, std::string> seen;  // folded name -> field
-  std::map<std::string, std::string> seenExternal;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const toml::table& t = *files[i];
-    const std::string prefix = "files[" + std::to_string(i) + "]";
-    CheckKeys(t, prefix,
-              {"source", "name", "system", "version", "dlr", "external", "compress", "literals",
-               "dictionary", "time"});
+MemberOptions ManifestReader::ReadOptions(const toml::table& t, const std::string& prefix,
+                                          MemberOptions options, bool isEntry) const {
+  options.system = Bool(t, "system", prefix, options.system);
+  options.dlr = Bool(t, "dlr", prefix, options.dlr);
+  options.compress = Bool(t, "compress", prefix, options.compress);
+  // [defaults] may set an encoder option for the entries that compress; an
+  // entry that gives one itself must compress.
+  if (const toml::node* node = t.get("literals")) {
+    if (isEntry && !options.compress)
+      Fail(*node, prefix + ".literals", "only applies with compress = true");
+    const std::optional<std::string> text = node->value<std::string>();
+    const std::optional<LiteralMode> mode = text ? ParseLiteralMode(*text) : std::nullopt;
+    if (!mode) Fail(*node, prefix + ".literals", "must be \"binary\", \"ascii\" or \"auto\"");
+    options.implode.literals = *mode;
+  }
+  if (const toml::node* node = t.get("dictionary")) {
+    if (isEntry && !options.compress)
+      Fail(*node, prefix + ".dictionary", "only applies with compress = true");
+    // An integer, or the text "auto"; "1024" as a text is no size here.
+    std::optional<unsigned> size;
+    if (node->is_integer()) size = DictionarySize(node->as_integer()->get());
+    else if (node->value<std::string>() == "auto") size = 0u;
+    if (!size) Fail(*node, prefix + ".dictionary", "must be 1024, 2048, 4096 or \"auto\"");
+    options.implode.dictionarySize = *size;
+  }
+  if (t.get("time")) options.time = Time(t, prefix);
+  return options;
+}
+
+std::vector<std::string> ManifestReader::Patterns(const toml::table& t, std::string_view key,
+                                                  const std::string& prefix) const {
+  std::vector<std::string> patterns;
+  const toml::node* node = t.get(key);
+  if (!node) return patterns;
+  const std::string field = Join(prefix, key);
+  const toml::array* array = node->as_array();
+  if (!array)
+    Fail(*node, field, "must be a list of patterns such as [\"**/*.txt\"], not " +
+                           std::string(TypeName(*node)));
+  for (std::size_t k = 0; k < array->size(); ++k) {
+    const toml::node& item = *array->get(k);
+    const std::optional<std::string> text = item.value<std::string>();
+    if (!text || text->empty())
+      Fail(item, field + "[" + std::to_string(k) + "]",
+           "must be a pattern such as \"**/*.txt\" (\"/\" between directories)");
+    patterns.push_back(*text);
+  }
+  return patterns;
+}
+
+void ManifestReader::AddMember(ManifestFile f, bool fromTree, const toml::node& nameNode,
+                               const std::string& field, const std::string& description,
+                               Manifest& m, MemberNames& names) const {
+  const std::string folded = Folded(f.name);
+  std::optional<std::size_t> replaced;
+  if (!fromTree) {
+    // A single file of a name that a tree holds takes that member's place.
+    if (auto it = names.treeMembers.find(folded); it != names.treeMembers.end()) {
+      replaced = it->second;
+      names.byName.erase(NameKey(m.files[*replaced]));
+      names.treeMembers.erase(it);
+    }
+  }
+  const std::size_t index = replaced.value_or(m.files.size());
+  if (auto [it, inserted] = names.byName.emplace(NameKey(f), MemberNames::Owner{description, index});
+      !inserted)
+    Fail(nameNode, field,
+         "\"" + f.name + "\" is already the name of " + it->second.description +
+             " (Windows file names ignore case); give each member its own name");
+  if (f.flags & kMemberExt) {
+    // Two external members must not share their "_" file.
+    const std::string external = ExternalFileName(f.name);
+    if (auto [it, inserted] = names.external.emplace(Folded(external), description); !inserted)
+      Fail(nameNode, field,
+           "the external member file \"" + external + "\" is already that of " + it->second +
+               "; rename one of the two members");
+  }
+  if (fromTree) names.treeMembers.emplace(folded, index);
+  if (replaced) m.files[index] = std::move(f);
+  else m.files.push_back(std::move(f));
+}
+
+void ManifestReader::ReadSingleFile(const toml::table& t, const std::string& prefix,
+                                    const MemberOptions& defaults, Manifest& m,
+                                    MemberNames& names) const {
+  CheckKeys(t, prefix,
+            {"source", "name", "system", "version", "dlr", "external", "compress", "literals",
+             "dictionary", "time"});
+  ManifestFile f;
+  f.place = Place(t, prefix);
+  std::optional<std::string> source = PathText(t, "source", prefix);
+  if (!source)
+    FailAt(t.source().begin.line, prefix + ".source",
+           "missing; give the file to pack, or a directory with tree = \"DIR\"");
+  f.sourceText = *source;
+  f.source = base_ / *source;
+  f.sourcePlace = Place(*t.get("source"), prefix + ".source");
+
+  const toml::node& nameNode = t.get("name") ? *t.get("name") : *t.get("source");
+  const std::string nameField = prefix + (t.get("name") ? ".name" : ".source");
+  if (const toml::node* node = t.get("name")) {
+    if (!node->is_string())
+      Fail(*node, prefix + ".name", "must be a text, not " + std::string(TypeName(*node)));
+    f.name = MemberName(*node, nameField, node->as_string()->get());
+  } else {
+    f.name = MemberName(nameNode, nameField, std::filesystem::path(*source).filename().string());
+  }
+  f.namePlace = Place(nameNode, nameField);
+
+  const MemberOptions options = ReadOptions(t, prefix, defaults, true);
+  ApplyOptions(options, f);
+  if (Bool(t, "external", prefix)) {
+    f.flags |= kMemberExt;
+    if (f.name.find('\\') != std::string::npos)
+      Fail(nameNode, prefix + ".name",
+           "\"" + f.name +
+               "\" has a directory part, but an external member file lies beside the setup "
+               "program and takes the member name with its first character replaced by \"_\" "
+               "(here \"" + ExternalFileName(f.name) +
+               "\"); give external members a plain file name");
+  }
+  if (const toml::node* node = t.get("version")) {
+    if (!options.system)
+      Fail(*node, prefix + ".version",
+           "only system members carry a version; add system = true or remove the version");
+    if (!node->is_string())
+      Fail(*node, prefix + ".version",
+           "must be a text such as \"2.0.0.0\", not " + std::string(TypeName(*node)));
+    std::optional<MemberVersion> v = ParseMemberVersion(node->as_string()->get());
+    if (!v)
+      Fail(*node, prefix + ".version",
+           "\"" + node->as_string()->get() +
+               "\" is not a version; write four numbers 0 to 65535, e.g. \"2.0.0.0\"");
+    f.version = *v;
+  }
+  AddMember(std::move(f), false, nameNode, prefix + ".name", prefix, m, names);
+}
+
+void ManifestReader::ReadTree(const toml::table& t, const std::string& prefix,
+                              const MemberOptions& defaults, Manifest& m,
+                              MemberNames& names) const {
+  if (const toml::node* node = t.get("source"))
+    Fail(*node, prefix + ".source",
+         "is given together with tree; an entry packs one file (source) or a directory (tree)");
+  CheckKeys(t, prefix,
+            {"tree", "name", "include", "exclude", "system", "dlr", "compress", "literals",
+             "dictionary", "time"});
+  const std::string treeText = *PathText(t, "tree", prefix);
+  const toml::node& treeNode = *t.get("tree");
+  const std::string treeField = prefix + ".tree";
+
+  // The directory the tree is installed into, as the first part of its names.
+  std::string directory;
+  if (const toml::node* node = t.get("name")) {
+    if (!node->is_string())
+      Fail(*node, prefix + ".name", "must be a text, not " + std::string(TypeName(*node)));
+    directory = node->as_string()->get();
+    while (!directory.empty() && (directory.back() == '/' || directory.back() == '\\'))
+      directory.pop_back();
+    if (!directory.empty()) {
+      MemberName(*node, prefix + ".name", directory);
+      directory += '/';
+    }
+  }
+  const std::vector<std::string> include = Patterns(t, "include", prefix);
+  const std::vector<std::string> exclude = Patterns(t, "exclude", prefix);
+  MemberOptions options = ReadOptions(t, prefix, defaults, true);
+
+  const std::filesystem::path root = base_ / treeText;
+  std::error_code ec;
+  if (!std::filesystem::is_directory(root, ec))
+    Fail(treeNode, treeField,
+         "\"" + treeText + "\" is not a directory (looked for " + root.string() +
+             "); give a directory below the manifest's");
+  std::vector<std::string> paths;
+  try {
+    paths = ListTree(root);
+  } catch (const std::filesystem::filesystem_error& e) {
+    Fail(treeNode, treeField, "cannot list \"" + treeText + "\": " + e.code().message());
+  }
+
+  std::vector<ManifestFile> members;
+  for (const std::string& path : paths) {
+    if (!IsTreeFileTaken(path, include, exclude)) continue;
     ManifestFile f;
     f.place = Place(t, prefix);
-    std::optional<std::string> source = PathText(t, "source", prefix);
-    if (!source) FailAt(t.source().begin.line, prefix + ".source", "missing; give the file to pack");
-    f.sourceText = *source;
-    f.source = base_ / *source;
-    f.sourcePlace = Place(*t.get("source"), prefix + ".source");
+    f.sourcePlace = Place(treeNode, treeField);
+    f.namePlace = f.sourcePlace;
+    f.sourceText = (std::filesystem::path(treeText) / path).generic_string();
+    f.source = root / path;
+    f.name = MemberName(treeNode, treeField, directory + path, "\"" + f.sourceText + "\" ");
+    ApplyOptions(options, f);
+    members.push_back(std::move(f));
+  }
+  if (members.empty())
+    Fail(treeNode, treeField,
+         "\"" + treeText + "\" holds no file" +
+             (include.empty() && exclude.empty() ? "" : " that include and exclude take") +
+             "; an entry that packs nothing is left out");
+  // The byte order of the stored names, whatever the file system's order.
+  std::sort(members.begin(), members.end(),
+            [](const ManifestFile& a, const ManifestFile& b) { return a.name < b.name; });
+  for (ManifestFile& f : members) {
+    const std::string description = prefix + " (" + f.sourceText + ")";
+    AddMember(std::move(f), true, treeNode, treeField, description, m, names);
+  }
+}
 
-    if (const toml::node* node = t.get("name")) {
-      if (!node->is_string())
-        Fail(*node, prefix + ".name", "must be a text, not " + std::string(TypeName(*node)));
-      f.name = MemberName(*node, prefix + ".name", node->as_string()->get());
-    } else {
-      f.name = MemberName(*t.get("source"), prefix + ".source",
-                          std::filesystem::path(*source).filename().string());
-    }
+void ManifestReader::ReadFiles(const toml::table& root, Manifest& m) const {
+  MemberOptions defaults;
+  if (const toml::table* table = Table(root, "defaults", "")) {
+    CheckKeys(*table, "defaults", {"compress", "literals", "dictionary", "time", "system", "dlr"});
+    defaults = ReadOptions(*table, "defaults", defaults, false);
+  }
+  const std::vector<const toml::table*> files = TableArray(root, "files", "");
+  MemberNames names;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string prefix = "files[" + std::to_string(i) + "]";
+    if (files[i]->get("tree")) ReadTree(*files[i], prefix, defaults, m, names);
+    else ReadSingleFile(*files[i], prefix, defaults, m, names);
+  }
+  if (m.files.size() > 65535)
+    FailAt(0, "files", "give " + std::to_string(m.files.size()) + " members; at most 65535 fit");
+}
 
-    const bool system = Bool(t, "system", prefix);
-    if (system) f.flags |= kMemberSys;
-    if (Bool(t, "dlr", prefix)) f.flags |= kMemberDlr;
-    if (Bool(t, "external", prefix)) {
-      f.flags |= kMemberExt;
-      if (f.name.find('\\') != std::string::npos)
-        Fail(t.get("name") ? *t.get("name") : t, prefix + ".name",
-             "\"" + f.name +
-                 "\" has a directory part, but an external member file lies beside the setup "
-                 "program and takes the member name with its first character replaced by \"_\" "
-                 "(here \"" + ExternalFileName(f.name) +
-                 "\"); give external members a plain file name");
+// Windows cannot hold a file and a directory of the same name: a member
+// "Docs" beside "Docs\a.txt" is refused, at the file's name.
+void CheckDirectoryNames(const Manifest& m) {
+  std::map<std::string, std::size_t> byKey;
+  for (std::size_t i = 0; i < m.files.size(); ++i) byKey.emplace(NameKey(m.files[i]), i);
+  for (const ManifestFile& inside : m.files) {
+    const std::string key = NameKey(inside);
+    for (std::size_t k = key.find('\\'); k != std::string::npos; k = key.find('\\', k + 1)) {
+      const auto it = byKey.find(key.substr(0, k));
+      if (it == byKey.end()) continue;
+      const ManifestFile& file = m.files[it->second];
+      const bool fromTree = inside.sourcePlace.field.ends_with(".tree");
+      throw InputError(file.namePlace.Message(
+          "\"" + file.name + "\" is the name of a directory of " + inside.place.field +
+          (fromTree ? " (" + inside.sourceText + ")" : "") + ", \"" + inside.name +
+          "\"; Windows cannot hold a file and a directory of one name, rename one"));
     }
+  }
+}
 
-    if (const toml::node* node = t.get("version")) {
-      if (!system)
-        Fail(*node, prefix + ".version",
-             "only system members carry a version; add system = true or remove the version");
-      if (!node->is_string())
-        Fail(*node, prefix + ".version",
-             "must be a text such as \"2.0.0.0\", not " + std::string(TypeName(*node)));
-      std::optional<MemberVersion> v = ParseMemberVersion(node->as_string()->get());
-      if (!v)
-        Fail(*node, prefix + ".version",
-             "\"" + node->as_string()->get() +
-                 "\" is not a version; write four numbers 0 to 65535, e.g. \"2.0.0.0\"");
-      f.version = *v;
-    }
+// setup.exe joins the install directory, a backslash and the member name in
+// a buffer of kPathSize characters, the terminator included. default_path is
+// only the proposal: /D or the user may give a longer one, hence the warning
+// within kPathWarningMargin characters of the limit. System members go to
+// the system directory, which is short and not known here.
+constexpr std::size_t kPathWarningMargin = 40;
 
-    f.compress = Bool(t, "compress", prefix);
-    if (f.compress) f.flags |= kMemberCmp;
-    if (const toml::node* node = t.get("literals")) {
-      if (!f.compress)
-        Fail(*node, prefix + ".literals", "only applies with compress = true");
-      const std::optional<std::string> text = node->value<std::string>();
-      const std::optional<LiteralMode> mode = text ? ParseLiteralMode(*text) : std::nullopt;
-      if (!mode) Fail(*node, prefix + ".literals", "must be \"binary\", \"ascii\" or \"auto\"");
-      f.implode.literals = *mode;
-    }
-    if (const toml::node* node = t.get("dictionary")) {
-      if (!f.compress)
-        Fail(*node, prefix + ".dictionary", "only applies with compress = true");
-      // An integer, or the text "auto"; "1024" as a text is no size here.
-      std::optional<unsigned> size;
-      if (node->is_integer()) size = DictionarySize(node->as_integer()->get());
-      else if (node->value<std::string>() == "auto") size = 0u;
-      if (!size) Fail(*node, prefix + ".dictionary", "must be 1024, 2048, 4096 or \"auto\"");
-      f.implode.dictionarySize = *size;
-    }
-    f.time = Time(t, prefix);
-
-    std::string folded = (system ? "system\\" : "") + f.name;
-    for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const toml::node& nameNode = t.get("name") ? *t.get("name") : *t.get("source");
-    if (auto [it, inserted] = seen.emplace(folded, prefix); !inserted)
-      Fail(nameNode, prefix + ".name",
-           "\"" + f.name + "\" is already the name of " + it->second +
-               " (Windows file names ignore case); give each member its own name");
-    if (f.flags & kMemberExt) {
-      // Two external members must not share their "_" file.
-      std::string external = ExternalFileName(f.name);
-      for (char& c : external) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      if (auto [it, inserted] = seenExternal.emplace(external, prefix); !inserted)
-        Fail(nameNode, prefix + ".name",
-             "the external member file \"" + ExternalFileName(f.name) + "\" is already that of " +
-                 it->second + "; rename one of the two members");
-    }
-    m.files.push_back(std::move(f));
+void CheckPathLengths(Manifest& m) {
+  if (!m.settings.defaultPath) return;
+  const std::string& base = *m.settings.defaultPath;
+  const std::size_t directoryLength = base.size() + (base.ends_with('\\') ? 0 : 1);
+  for (const ManifestFile& f : m.files) {
+    if (f.flags & kMemberSys) continue;
+    const std::size_t length = directoryLength + f.name.size();
+    const std::string what = "\"" + f.name + "\" makes the install path " +
+                             std::to_string(length) + " characters long under default_path \"" +
+                             base + "\"; setup.exe's path buffer holds " +
+                             std::to_string(kPathSize - 1);
+    if (!FitsPathBuffer(directoryLength, f.name.size(), kPathSize))
+      throw InputError(f.namePlace.Message(what + "; shorten the name or the default path"));
+    if (!FitsPathBuffer(directoryLength + kPathWarningMargin, f.name.size(), kPathSize))
+      m.warnings.push_back(f.namePlace.Message(
+          what + ", and an install directory given with /D may be longer"));
   }
 }
 

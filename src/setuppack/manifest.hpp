@@ -10,18 +10,34 @@
 //                     (0..65535), platform ("any", "not-nt", "nt4", "nt-only",
 //                     "nt4-only") or the flag booleans not_nt, nt4, nt_only;
 //                     no_dlr, no_trailing, flag_01
-//   [[files]]         source (required), name (default: the source's file
+//   codepage          the Windows ANSI code page of every text and name
+//                     (874, 932, 936, 949, 950, 1250..1258; default 1252)
+//   [defaults]        member options that every [[files]] entry takes unless
+//                     it gives its own: compress, literals, dictionary, time,
+//                     system, dlr
+//   [[files]]         source (one file), name (default: the source's file
 //                     name), system + version "a.b.c.d", dlr, external,
 //                     compress + literals ("binary", "ascii", "auto") +
 //                     dictionary (1024, 2048, 4096, "auto"), time (RFC 3339
-//                     date-time, or 0 for none; default: the source's mtime)
+//                     date-time, or 0 for none; default: the source's mtime);
+//                     or tree (a directory, every file below it), name (the
+//                     directory the tree is installed into, default the
+//                     install directory), include and exclude (glob lists,
+//                     source_tree.hpp) and the member options above but
+//                     version and external. A tree's members follow each
+//                     other in the byte order of their names; a later
+//                     single-file entry of a name that a tree holds replaces
+//                     that member in place.
 //   [[icons]]         name, arguments, target; or uninstall = true with name
 //                     (display name) and program (uninstall program)
 //   [trailing]        type ("QZ", "CT", "DS"), config_name ("QZ", "CT"), and
 //                     [[trailing.files]] with source, name, time ("QZ" only)
 //
 // Paths are relative to the manifest's directory. Member names may use "/" or
-// "\" and are stored with "\".
+// "\" and are stored with "\". Every member name is checked as setup.exe and
+// Windows would take it (archive/member_name.hpp), against the other names
+// (case-insensitive duplicates, a file named like another's directory) and,
+// with default_path, against setup.exe's 260-character path buffer.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +55,8 @@
 // A member of the main file table, as the manifest describes it.
 struct ManifestFile {
   ManifestPlace place;                  // of the [[files]] entry
-  ManifestPlace sourcePlace;            // of its source value
+  ManifestPlace sourcePlace;            // of its source (or tree) value
+  ManifestPlace namePlace;              // of the value the name comes from
   std::filesystem::path source;         // resolved against the manifest's directory
   std::string sourceText;               // as written in the manifest
   std::string name;                     // backslash-separated member name
@@ -71,6 +88,8 @@ struct ManifestTrailing {
 struct Manifest {
   std::filesystem::path path;           // the manifest file
   std::filesystem::path baseDirectory;  // sources are relative to it
+  unsigned codePage = 1252;             // of every text and name (code_page.hpp)
+  std::vector<std::string> warnings;    // complete messages, for the user
   SettingsStrings settings;
   std::uint8_t headerFlags = 0;         // HeaderFlag bits
   std::optional<std::uint32_t> requiredSpace; // nullopt = computed
@@ -86,5 +105,6 @@ struct Manifest {
 Manifest LoadManifest(const std::filesystem::path& path);
 
 // Parses manifest text; `path` names it in messages and gives the directory
-// that sources are relative to. Source files are not opened here.
+// that sources are relative to. Source files are not opened here; the
+// directories of tree entries are listed.
 Manifest ParseManifest(std::string_view text, const std::filesystem::path& path);

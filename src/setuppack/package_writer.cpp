@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <system_error>
 
@@ -13,18 +16,20 @@
 #include "setuppack/file_time.hpp"
 #include "setuppack/pe_version.hpp"
 #include "setuppack/setup_program.hpp"
+#include "setuppack/work_queue.hpp"
 
 namespace {
 
 constexpr std::uint64_t kMax32 = 0xFFFFFFFFull;
 
-struct SourceFile {
-  std::vector<std::uint8_t> bytes;
-  std::uint64_t modified = 0;  // FILETIME
+// What stat says of a source, before it is read.
+struct SourceInfo {
+  std::uint64_t size = 0;
+  std::uint64_t modified = 0;  // FILETIME, clamped to SOURCE_DATE_EPOCH
 };
 
-SourceFile ReadSource(const std::filesystem::path& path, const std::string& shownPath,
-                      const ManifestPlace& place) {
+SourceInfo StatSource(const std::filesystem::path& path, const std::string& shownPath,
+                      const ManifestPlace& place, std::optional<std::int64_t> sourceDateEpoch) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) {
     if (errno == ENOENT || errno == ENOTDIR)
@@ -36,16 +41,57 @@ SourceFile ReadSource(const std::filesystem::path& path, const std::string& show
     throw InputError(place.Message("\"" + shownPath + "\" is not a regular file"));
   if (static_cast<std::uint64_t>(info.st_size) > kMax32)
     throw InputError(place.Message("\"" + shownPath +
-                                   "\" is larger than 4 GiB; archive sizes are 32-bit"));
-  SourceFile source;
+                                   "\" is 4 GiB or larger; the archive's sizes are 32-bit"));
+  SourceInfo source;
+  source.size = static_cast<std::uint64_t>(info.st_size);
+  source.modified =
+      FileTimeFromUnix(info.st_mtim.tv_sec, static_cast<std::uint32_t>(info.st_mtim.tv_nsec));
+  if (sourceDateEpoch) source.modified = std::min(source.modified, FileTimeFromUnix(*sourceDateEpoch));
+  return source;
+}
+
+std::vector<std::uint8_t> ReadSource(const std::filesystem::path& path,
+                                     const std::string& shownPath, const ManifestPlace& place) {
   try {
-    source.bytes = ReadWholeFile(path);
+    return ReadWholeFile(path);
   } catch (const std::system_error& e) {
     throw InputError(place.Message("cannot read \"" + shownPath + "\": " + e.code().message()));
   }
-  source.modified = FileTimeFromUnix(info.st_mtim.tv_sec, static_cast<std::uint32_t>(info.st_mtim.tv_nsec));
-  return source;
 }
+
+// A member of the main file table from its source's bytes.
+PackageMember MakeMember(const ManifestFile& f, const SourceInfo& info,
+                         std::vector<std::uint8_t> bytes, bool best) {
+  PackageMember member;
+  member.name = f.name;
+  member.flags = f.flags;
+  if (member.flags & kMemberSys) {
+    // A system member replaces an existing file only when it is newer, so
+    // it needs a version: the manifest's, or the source's own.
+    const std::optional<MemberVersion> version =
+        f.version ? f.version : ReadPeFileVersion(bytes);
+    if (!version)
+      throw InputError(f.place.Message(
+          "system member \"" + f.sourceText +
+          "\" has no version resource; give its version, e.g. version = \"2.0.0.0\""));
+    member.version = *version;
+  }
+  member.originalSize = static_cast<std::uint32_t>(bytes.size());
+  member.lastWriteTime = f.time.value_or(info.modified);
+  if (f.compress) {
+    ImplodeOptions implode = f.implode;
+    implode.best = best;
+    member.data = Implode(bytes, implode);
+    if (member.data.size() > kMax32)
+      throw InputError(f.place.Message("the compressed data of \"" + f.sourceText +
+                                       "\" is 4 GiB or larger; store it uncompressed"));
+  } else {
+    member.data = std::move(bytes);
+  }
+  return member;
+}
+
+std::string Gib(std::uint64_t bytes) { return std::to_string(bytes) + " bytes"; }
 
 }  // namespace
 
@@ -57,42 +103,78 @@ PackageBuilder BuildPackage(const Manifest& manifest, const PackageOptions& opti
   p.header.ipcPrefix[0] = manifest.ipcPrefix[0];
   p.header.ipcPrefix[1] = manifest.ipcPrefix[1];
 
-  std::uint64_t installed = 0;
-  std::uint64_t external = 0;
+  // Sizes first, in manifest order: a missing source or a sum that the
+  // 32-bit fields cannot hold is found before anything is read. Stored data
+  // that is not compressed is known now; compressed data is checked again
+  // once it is made.
+  const std::size_t count = manifest.files.size();
+  std::vector<SourceInfo> infos;
+  std::uint64_t installed = 0, inProgram = 0, external = 0, total = 0;
   for (const ManifestFile& f : manifest.files) {
-    SourceFile source = ReadSource(f.source, f.sourceText, f.sourcePlace);
-    PackageMember member;
-    member.name = f.name;
-    member.flags = f.flags;
-    if (member.flags & kMemberSys) {
-      // A system member replaces an existing file only when it is newer, so
-      // it needs a version: the manifest's, or the source's own.
-      const std::optional<MemberVersion> version =
-          f.version ? f.version : ReadPeFileVersion(source.bytes);
-      if (!version)
-        throw InputError(f.place.Message(
-            "system member \"" + f.sourceText +
-            "\" has no version resource; give its version, e.g. version = \"2.0.0.0\""));
-      member.version = *version;
+    infos.push_back(StatSource(f.source, f.sourceText, f.sourcePlace, options.sourceDateEpoch));
+    installed += infos.back().size;
+    total += infos.back().size;
+    if (f.compress) continue;
+    ((f.flags & kMemberExt) ? external : inProgram) += infos.back().size;
+  }
+  std::vector<SourceInfo> trailingInfos;
+  if (manifest.trailing) {
+    for (const ManifestTrailingFile& f : manifest.trailing->files) {
+      trailingInfos.push_back(
+          StatSource(f.source, f.sourceText, f.sourcePlace, options.sourceDateEpoch));
+      installed += trailingInfos.back().size;
+      inProgram += trailingInfos.back().size;
     }
-    member.originalSize = static_cast<std::uint32_t>(source.bytes.size());
-    member.lastWriteTime = f.time.value_or(source.modified);
-    if (f.compress) {
-      ImplodeOptions implode = f.implode;
-      implode.best = options.best;
-      member.data = Implode(source.bytes, implode);
-      if (member.data.size() > kMax32)
-        throw InputError(f.place.Message("the compressed data exceeds 4 GiB"));
-    } else {
-      member.data = std::move(source.bytes);
-    }
-    installed += member.originalSize;
+  }
+  if (!manifest.requiredSpace && installed > kMax32)
+    throw InputError(manifest.path.string() + ": the members install " + Gib(installed) +
+                     ", 4 GiB or more; requiredSpace is 32-bit, so give header.required_space "
+                     "or split the package");
+  if (kArchiveOffset + inProgram > kMax32)
+    throw InputError(manifest.path.string() + ": the members stored in the setup program hold " +
+                     Gib(inProgram) +
+                     "; with the stub that is 4 GiB or more. Mark large members external "
+                     "or split the package");
+  if (external > kMax32)
+    throw InputError(manifest.path.string() + ": the external members hold " + Gib(external) +
+                     ", 4 GiB or more; externalSize is 32-bit");
+
+  // Read and compress on `jobs` threads, the largest first so that no
+  // thread is left with a big member at the end; each result goes to its
+  // place in manifest order.
+  std::vector<std::size_t> order(count);
+  for (std::size_t i = 0; i < count; ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return infos[a].size > infos[b].size; });
+  std::vector<PackageMember> members(count);
+  std::atomic<std::size_t> filesDone{0};
+  std::atomic<std::uint64_t> bytesDone{0};
+  const auto start = std::chrono::steady_clock::now();
+  auto task = [&](std::size_t i) {
+    const ManifestFile& f = manifest.files[i];
+    members[i] = MakeMember(f, infos[i], ReadSource(f.source, f.sourceText, f.sourcePlace),
+                            options.best);
+    bytesDone += infos[i].size;
+    ++filesDone;
+  };
+  std::function<void()> tick;
+  if (options.progress) {
+    tick = [&] {
+      const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+      options.progress(BuildProgress{filesDone.load(), count, bytesDone.load(), total,
+                                     elapsed.count()});
+    };
+  }
+  RunTasks(order, options.jobs, task, tick);
+
+  external = 0;
+  for (const PackageMember& member : members) {
     if (member.flags & kMemberExt) external += member.data.size();
-    p.files.push_back(std::move(member));
   }
   if (external > kMax32)
-    throw InputError(manifest.path.string() +
-                     ": the external members hold more than 4 GiB; externalSize is 32-bit");
+    throw InputError(manifest.path.string() + ": the external members hold " + Gib(external) +
+                     ", 4 GiB or more; externalSize is 32-bit");
+  p.files = std::move(members);
 
   p.icons = manifest.icons;
 
@@ -100,26 +182,19 @@ PackageBuilder BuildPackage(const Manifest& manifest, const PackageOptions& opti
     TrailingBlock block;
     block.typeTag = manifest.trailing->typeTag;
     block.configName = manifest.trailing->configName;
-    for (const ManifestTrailingFile& f : manifest.trailing->files) {
-      SourceFile source = ReadSource(f.source, f.sourceText, f.sourcePlace);
+    for (std::size_t i = 0; i < manifest.trailing->files.size(); ++i) {
+      const ManifestTrailingFile& f = manifest.trailing->files[i];
       TrailingMember member;
       member.name = f.name;
-      if (block.typeTag == "QZ") member.lastWriteTime = f.time.value_or(source.modified);
-      installed += source.bytes.size();
-      member.data = std::move(source.bytes);
+      if (block.typeTag == "QZ") member.lastWriteTime = f.time.value_or(trailingInfos[i].modified);
+      member.data = ReadSource(f.source, f.sourceText, f.sourcePlace);
       block.members.push_back(std::move(member));
     }
     p.trailing = std::move(block);
   }
 
-  if (manifest.requiredSpace) {
-    p.header.requiredSpace = *manifest.requiredSpace;
-  } else {
-    if (installed > kMax32)
-      throw InputError(manifest.path.string() +
-                       ": the members install more than 4 GiB; requiredSpace is 32-bit");
-    p.header.requiredSpace = static_cast<std::uint32_t>(installed);
-  }
+  p.header.requiredSpace =
+      manifest.requiredSpace ? *manifest.requiredSpace : static_cast<std::uint32_t>(installed);
   return p;
 }
 

@@ -5,13 +5,23 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "setuppack/archive_builder.hpp"
+#include "setuppack/build_progress.hpp"
 #include "setuppack/manifest.hpp"
 
 struct PackageOptions {
   bool best = false;  // the encoder's thorough search for compressed members
+  unsigned jobs = 1;  // threads reading and compressing members; the bytes do not depend on it
+  // Seconds since 1970 (SOURCE_DATE_EPOCH): a member without a time in the
+  // manifest takes its source's modification time, but none later than this.
+  std::optional<std::int64_t> sourceDateEpoch;
+  // Called now and then on the calling thread while members are read and
+  // compressed, and once when all are done.
+  std::function<void(const BuildProgress&)> progress;
 };
 
 // What was written, for the summary line of `setuppack build`.
@@ -24,11 +34,14 @@ struct PackageSummary {
 };
 
 // The archive records for a manifest: every source read (relative to the
-// manifest's directory), CMP members compressed, times taken from the manifest
-// or the sources' modification times, requiredSpace computed when the
-// manifest leaves it out (the installed size of all members). Throws
-// InputError naming the manifest line of a missing or unreadable source and
-// for sizes that the 32-bit fields cannot hold.
+// manifest's directory), CMP members compressed on `options.jobs` threads,
+// times taken from the manifest or the sources' modification times (clamped
+// to sourceDateEpoch), requiredSpace computed when the manifest leaves it out
+// (the installed size of all members). The sources' sizes are checked before
+// any is read. Throws InputError naming the manifest line of a missing or
+// unreadable source, the first in manifest order, and for sizes that the
+// 32-bit fields cannot hold: a member of 4 GiB or more, installed sizes,
+// stored data or external files adding up to 4 GiB or more.
 PackageBuilder BuildPackage(const Manifest& manifest, const PackageOptions& options);
 
 // BuildPackage, then writes `output` (stub padded to kArchiveOffset + archive)

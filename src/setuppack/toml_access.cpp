@@ -91,7 +91,7 @@ std::vector<const toml::table*> TomlAccess::TableArray(const toml::table& parent
   return tables;
 }
 
-// A text of 1..255 bytes in code page 1252, or nullopt when the key is absent.
+// A text of 1..255 bytes in the code page, or nullopt when the key is absent.
 std::optional<std::string> TomlAccess::Text(const toml::table& table, std::string_view key,
                                             const std::string& prefix) const {
   const toml::node* node = table.get(key);
@@ -100,11 +100,10 @@ std::optional<std::string> TomlAccess::Text(const toml::table& table, std::strin
   if (!node->is_string())
     Fail(*node, field, "must be a text in double quotes, not " + std::string(TypeName(*node)));
   const std::string& utf8 = node->as_string()->get();
-  std::optional<std::string> ansi = Utf8ToAnsi(utf8);
-  if (!ansi)
-    Fail(*node, field,
-         "holds characters that the Windows code page 1252 cannot show; use Western European "
-         "characters only");
+  AnsiText converted = ConvertToAnsi(utf8, codePage_);
+  if (converted.fault != AnsiFault::kNone)
+    Fail(*node, field, "holds " + DescribeAnsiFault(converted.fault, codePage_));
+  std::optional<std::string> ansi = std::move(converted.bytes);
   if (ansi->empty()) Fail(*node, field, "is empty; leave the field out to store no value");
   if (ansi->size() > kMaxArchiveString)
     Fail(*node, field,

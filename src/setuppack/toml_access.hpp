@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "setuppack/code_page.hpp"
 #include "setuppack/errors.hpp"
 
 // "a text", "an integer", "a table"... for messages about a wrong type.
@@ -50,7 +51,11 @@ public:
   std::vector<const toml::table*> TableArray(const toml::table& parent, std::string_view key,
                                              const std::string& prefix) const;
 
-  // An archive text: 1..255 bytes once converted to code page 1252;
+  // The code page that Text converts to (code_page.hpp); 1252 until set.
+  unsigned CodePage() const { return codePage_; }
+  void SetCodePage(unsigned codePage) { codePage_ = codePage; }
+
+  // An archive text: 1..255 bytes once converted to the code page;
   // nullopt when the key is absent.
   std::optional<std::string> Text(const toml::table& table, std::string_view key,
                                   const std::string& prefix) const;
@@ -69,4 +74,5 @@ public:
 
 private:
   std::string file_;
+  unsigned codePage_ = kDefaultCodePage;
 };

@@ -116,6 +116,18 @@ std::optional<std::uint64_t> FileTimeOfDateTime(const DateTime& time, std::strin
   return FileTimeFromUnix(seconds, time.nanosecond);
 }
 
+std::optional<std::int64_t> ParseSourceDateEpoch(std::string_view text) {
+  constexpr std::int64_t kLast = 253402300799;  // 9999-12-31T23:59:59Z
+  if (text.empty() || text.size() > 12) return std::nullopt;
+  std::int64_t seconds = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    seconds = seconds * 10 + (c - '0');
+  }
+  if (seconds > kLast) return std::nullopt;
+  return seconds;
+}
+
 std::string ToMemberName(std::string_view text) {
   std::string name(text);
   std::replace(name.begin(), name.end(), '/', '\\');

@@ -44,6 +44,10 @@ struct DateTime {
 // without offset, an impossible date and a time before 1601.
 std::optional<std::uint64_t> FileTimeOfDateTime(const DateTime& time, std::string& problem);
 
+// SOURCE_DATE_EPOCH: a decimal number of seconds since 1970, at most the
+// year 9999; nullopt for anything else.
+std::optional<std::int64_t> ParseSourceDateEpoch(std::string_view text);
+
 // The member name as stored: "/" replaced by "\".
 std::string ToMemberName(std::string_view text);
 // Returns the reason when a stored member name is unusable: empty, longer

@@ -1,4 +1,5 @@
-// Texts between UTF-8 and the Windows code page 1252.
+// Texts between UTF-8 and the Windows ANSI code pages: 1252 by default, the
+// others through the same conversion.
 #include "setuppack/code_page.hpp"
 
 #include <gtest/gtest.h>
@@ -61,6 +62,53 @@ TEST(CodePage, RefusesWhatIsNoUtf8OrLacksInCodePage1252) {
            "\U0001F600",        // outside the basic plane
        })
     EXPECT_FALSE(Utf8ToAnsi(bad)) << bad;
+}
+
+TEST(CodePage, ConvertsInTheChosenCodePageBothWays) {
+  struct Case {
+    unsigned codePage;
+    const char* utf8;
+    const char* ansi;
+  };
+  const Case cases[] = {
+      {1250, "\u0139\u0148", "\xC5\xF2"},             // Central European
+      {1251, "\u0416", "\xC6"},                       // Cyrillic
+      {874, "\u0E01", "\xA1"},                        // Thai
+      {932, "\u65E5\u672C.txt", "\x93\xFA\x96\x7B.txt"},  // Shift JIS, two bytes each
+      {936, "\u4E2D", "\xD6\xD0"},
+      {949, "\uD55C", "\xC7\xD1"},
+      {950, "\u4E2D", "\xA4\xA4"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Utf8ToAnsi(c.utf8, c.codePage), std::string(c.ansi)) << c.codePage;
+    EXPECT_EQ(AnsiToUtf8(c.ansi, c.codePage), c.utf8) << c.codePage;
+  }
+}
+
+TEST(CodePage, NamesWhyATextCannotBeStored) {
+  struct Case {
+    unsigned codePage;
+    const char* utf8;
+    AnsiFault fault;
+  };
+  const Case cases[] = {
+      {1252, "\xC3", AnsiFault::kNotUtf8},
+      {1252, "\u0416", AnsiFault::kMissingCharacter},
+      {1251, "\u00FC", AnsiFault::kMissingCharacter},
+      {932, "\u8868", AnsiFault::kBackslashTrailByte},   // 0x95 0x5C
+      {932, "\u30BD", AnsiFault::kBackslashTrailByte},   // 0x83 0x5C
+      {950, "\u8A31", AnsiFault::kBackslashTrailByte},   // 0xB3 0x5C
+      {932, "\u00A5", AnsiFault::kNoRoundTrip},          // yen sign, stored as 0x5C
+      {932, "\u301C", AnsiFault::kNoRoundTrip},          // wave dash, read back as U+FF5E
+      {1252, "a\\b", AnsiFault::kNone},                 // a single-byte backslash is a separator
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ConvertToAnsi(c.utf8, c.codePage).fault, c.fault) << c.codePage << " " << c.utf8;
+}
+
+TEST(CodePage, KnowsTheWindowsAnsiCodePagesOnly) {
+  for (unsigned page : {874u, 932u, 936u, 949u, 950u, 1250u, 1258u}) EXPECT_TRUE(IsAnsiCodePage(page));
+  for (unsigned page : {0u, 437u, 850u, 1200u, 1249u, 1259u, 65001u}) EXPECT_FALSE(IsAnsiCodePage(page));
 }
 
 }  // namespace

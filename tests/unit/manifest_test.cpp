@@ -263,6 +263,27 @@ INSTANTIATE_TEST_SUITE_P(
                     "trailing.config_name: a trailing block of type \"DS\" has no configuration name"},
         BadManifest{"CT member with time", kMinimal + "[trailing]\ntype = \"CT\"\n[[trailing.files]]\nsource = \"a\"\ntime = 0\n",
                     "trailing.files[0].time: members of a \"CT\" trailing block carry no time"},
+        BadManifest{"unknown code page", "codepage = 437\n" + kMinimal,
+                    "pkg/package.toml:1: codepage: 437 is not a Windows ANSI code page; use 874, 932"},
+        BadManifest{"name outside the chosen code page",
+                    "codepage = 1251\n" + kMinimal + "[[files]]\nsource = \"a\"\nname = \"M\u00FCller.txt\"\n",
+                    "pkg/package.toml:9: files[0].name: holds characters that the Windows code page 1251 cannot show"},
+        BadManifest{"double-byte character ending in a backslash",
+                    "codepage = 932\n" + kMinimal + "[[files]]\nsource = \"a\"\nname = \"\u8868.txt\"\n",
+                    "files[0].name: holds a character whose second byte in the Windows code page 932 is 0x5C"},
+        BadManifest{"text that does not come back the same",
+                    "codepage = 932\n" + kMinimal + "[[icons]]\nname = \"\u301C\"\n",
+                    "icons[0].name: holds a character that the Windows code page 932 stores as the bytes of another"},
+        BadManifest{"install path over 259 characters",
+                    "[settings]\nrun_command = \"a\"\ndefault_path = 'C:\\" + std::string(100, 'd') +
+                        "'\n[header]\nipc_prefix = \"KO\"\n[[files]]\nsource = \"a\"\nname = \"" +
+                        std::string(100, 'n') + "/" + std::string(55, 'n') + "\"\n",
+                    "pkg/package.toml:8: files[0].name: \"" + std::string(100, 'n') + "\\" +
+                        std::string(55, 'n') + "\" makes the install path 260 characters long"},
+        BadManifest{"file named like a directory",
+                    kMinimal + "[[files]]\nsource = \"a\"\nname = \"Docs\"\n"
+                    "[[files]]\nsource = \"b\"\nname = \"docs/b.txt\"\n",
+                    "pkg/package.toml:8: files[0].name: \"Docs\" is the name of a directory of files[1], \"docs\\b.txt\""},
         BadManifest{"trailing name unsafe", kMinimal + "[trailing]\n[[trailing.files]]\nsource = \"a\"\nname = \"../x\"\n",
                     "trailing.files[0].name: \"..\\x\" would leave the install directory"}),
     [](const testing::TestParamInfo<BadManifest>& info) {
@@ -271,6 +292,44 @@ INSTANTIATE_TEST_SUITE_P(
         name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
       return name;
     });
+
+TEST(Manifest, ASystemMemberMayShareTheNameOfADirectory) {
+  EXPECT_EQ(ErrorOf(kMinimal + "[[files]]\nsource = \"a\"\nname = \"Docs\"\nsystem = true\n"
+                               "version = \"1.0.0.0\"\n[[files]]\nsource = \"b\"\nname = \"Docs/b.txt\"\n"),
+            "(accepted)");
+}
+
+TEST(Manifest, WarnsWithin40CharactersOfThePathBuffer) {
+  const std::string head = "[settings]\nrun_command = \"a\"\ndefault_path = 'C:\\" +
+                           std::string(100, 'd') + "\\'\n[header]\nipc_prefix = \"KO\"\n";
+  // 104 characters of directory: names up to 115 fit without a warning.
+  EXPECT_TRUE(Parse(head + "[[files]]\nsource = \"a\"\nname = \"" + std::string(115, 'n') + "\"\n")
+                  .warnings.empty());
+  const Manifest m =
+      Parse(head + "[[files]]\nsource = \"a\"\nname = \"" + std::string(116, 'n') + "\"\n");
+  ASSERT_EQ(m.warnings.size(), 1u);
+  EXPECT_NE(m.warnings[0].find("pkg/package.toml:8: files[0].name: \"" + std::string(116, 'n') +
+                               "\" makes the install path 220 characters long"),
+            std::string::npos)
+      << m.warnings[0];
+}
+
+TEST(Manifest, ReadsNamesAndTextsInTheChosenCodePage) {
+  const Manifest m = Parse("codepage = 932\n" + kMinimal +
+                           "[[files]]\nsource = \"a\"\nname = \"\u65E5\u672C/\u8A9E.txt\"\n"
+                           "[[icons]]\nname = \"\u30D8\u30EB\u30D7\"\n");
+  EXPECT_EQ(m.codePage, 932u);
+  EXPECT_EQ(m.files[0].name, "\x93\xFA\x96\x7B\\\x8C\xEA.txt");
+  EXPECT_EQ(m.icons[0].name, "\x83\x77\x83\x8B\x83\x76");
+}
+
+// The device names are refused by the shared member-name rule
+// (archive/member_name.hpp).
+TEST(Manifest, RefusesADeviceNameInAnyPart) {
+  const std::string error = ErrorOf(kMinimal + "[[files]]\nsource = \"a\"\nname = 'Docs\\CON.txt'\n");
+  EXPECT_NE(error.find("pkg/package.toml:8: files[0].name: \"Docs\\CON.txt\""), std::string::npos)
+      << error;
+}
 
 TEST(Manifest, RefusesMoreThan100TrailingFiles) {
   std::string text = kMinimal + "[trailing]\n";
