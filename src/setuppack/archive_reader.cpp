@@ -2,6 +2,8 @@
 
 #include "base/le.hpp"
 #include "setuppack/code_page.hpp"
+#include "setuppack/errors.hpp"
+#include "setuppack/file_io.hpp"
 
 namespace {
 
@@ -245,4 +247,12 @@ std::string DescribeArchiveError(const ArchiveListing& listing) {
   message += " at offset " + std::to_string(listing.errorOffset);
   if (!listing.errorDetail.empty()) message += ": " + listing.errorDetail;
   return message;
+}
+
+std::vector<std::uint8_t> ReadSetupProgramBytes(const std::filesystem::path& path) {
+  try {
+    return ReadWholeFile(path);
+  } catch (const std::system_error& e) {
+    throw InputError(path.string() + ": cannot read the setup program: " + e.code().message());
+  }
 }

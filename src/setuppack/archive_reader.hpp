@@ -67,5 +67,9 @@ struct ArchiveListing {
 // Reads the archive of a whole setup program held in memory.
 ArchiveListing ReadArchive(std::span<const std::uint8_t> program);
 
+// The bytes of the setup program `path`, read whole. Throws InputError
+// ("PATH: cannot read the setup program: ...") when the file cannot be read.
+std::vector<std::uint8_t> ReadSetupProgramBytes(const std::filesystem::path& path);
+
 // "archive error 10 (File Header invalid) at offset 61532: <detail>".
 std::string DescribeArchiveError(const ArchiveListing& listing);

@@ -210,12 +210,7 @@ ExtractSummary ExtractInto(const fs::path& program, std::span<const std::uint8_t
 }  // namespace
 
 ExtractSummary ExtractSetupProgram(const fs::path& program, const fs::path& directory) {
-  std::vector<std::uint8_t> bytes;
-  try {
-    bytes = ReadWholeFile(program);
-  } catch (const std::system_error& e) {
-    throw InputError(program.string() + ": cannot read the setup program: " + e.code().message());
-  }
+  const std::vector<std::uint8_t> bytes = ReadSetupProgramBytes(program);
   const ArchiveListing listing = ReadArchive(bytes);
   if (listing.error != kArchiveOk)
     throw InputError(program.string() + ": " + DescribeArchiveError(listing) + "; nothing extracted");

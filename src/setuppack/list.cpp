@@ -13,12 +13,7 @@
 #include "setuppack/file_time.hpp"
 
 ArchiveListing ReadSetupProgram(const std::filesystem::path& path) {
-  std::vector<std::uint8_t> program;
-  try {
-    program = ReadWholeFile(path);
-  } catch (const std::system_error& e) {
-    throw InputError(path.string() + ": cannot read the setup program: " + e.code().message());
-  }
+  const std::vector<std::uint8_t> program = ReadSetupProgramBytes(path);
   return ReadArchive(program);
 }
 

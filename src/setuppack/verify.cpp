@@ -68,11 +68,7 @@ private:
 };
 
 void Verifier::Run() {
-  try {
-    bytes_ = ReadWholeFile(program_);
-  } catch (const std::system_error& e) {
-    throw InputError(program_.string() + ": cannot read the setup program: " + e.code().message());
-  }
+  bytes_ = ReadSetupProgramBytes(program_);
   report_.fileSize = bytes_.size();
   listing_ = ReadArchive(bytes_);
   if (const std::optional<CertificateTable> table = FindCertificateTable(bytes_)) {

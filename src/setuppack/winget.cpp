@@ -157,12 +157,7 @@ std::vector<WingetManifest> MakeWingetManifests(std::span<const std::uint8_t> pr
 std::vector<std::filesystem::path> WriteWingetManifests(const std::filesystem::path& program,
                                                         const WingetOptions& options,
                                                         const std::filesystem::path& directory) {
-  std::vector<std::uint8_t> bytes;
-  try {
-    bytes = ReadWholeFile(program);
-  } catch (const std::system_error& e) {
-    throw InputError(program.string() + ": cannot read the setup program: " + e.code().message());
-  }
+  const std::vector<std::uint8_t> bytes = ReadSetupProgramBytes(program);
   const ArchiveListing listing = ReadArchive(bytes);
   if (listing.error != kArchiveOk)
     throw InputError(program.string() + ": " + DescribeArchiveError(listing) +

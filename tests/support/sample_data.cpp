@@ -88,3 +88,12 @@ std::vector<std::uint8_t> RepetitiveBytes(std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>("abcab"[i % 5] + (i / 100000) % 3);
   return data;
 }
+
+PackageBuilder MinimalPackage() {
+  PackageBuilder p;
+  p.header.ipcPrefix[0] = 'K';
+  p.header.ipcPrefix[1] = 'O';
+  p.settings.runCommand = "a.exe";
+  p.settings.defaultPath = "C:\\K";
+  return p;
+}

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "setuppack/archive_builder.hpp"
+
 // 2000-01-02 13:04:05 UTC as a FILETIME.
 inline constexpr std::uint64_t kSampleTime = 125912918450000000ull;
 
@@ -33,3 +35,7 @@ std::vector<std::uint8_t> RandomBytes(std::size_t size, std::uint32_t seed);
 // A five-byte pattern whose bytes shift every 100000 bytes: long matches at
 // every distance up to the window.
 std::vector<std::uint8_t> RepetitiveBytes(std::size_t size);
+
+// The smallest package setup.exe opens: prefix "KO", run command "a.exe",
+// default path "C:\K", nothing else. Tests add what they are about.
+PackageBuilder MinimalPackage();

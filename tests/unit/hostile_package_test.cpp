@@ -31,15 +31,6 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using Json = nlohmann::json;
 
-PackageBuilder Package() {
-  PackageBuilder p;
-  p.header.ipcPrefix[0] = 'K';
-  p.header.ipcPrefix[1] = 'O';
-  p.settings.runCommand = "a.exe";
-  p.settings.defaultPath = "C:\\K";
-  return p;
-}
-
 Json JsonListing(const ArchiveListing& l) {
   std::ostringstream out;
   PrintListingJson(l, out);
@@ -62,7 +53,7 @@ TEST(HostileTimes, EveryFileTimeListsAsADateOrOutOfRange) {
       {0x8000000000000000ull, "out of range"},
       {0xFFFFFFFFFFFFFFFFull, "out of range"},
   };
-  PackageBuilder p = Package();
+  PackageBuilder p = MinimalPackage();
   for (const Case& c : cases) p.AddFile("t" + std::to_string(c.fileTime), "x").lastWriteTime = c.fileTime;
   p.trailing = TrailingBlock{};
   p.trailing->typeTag = "QZ";
@@ -89,7 +80,7 @@ TEST(HostileTimes, EveryFileTimeListsAsADateOrOutOfRange) {
 // ------------------------------------------------------------------- JSON
 
 TEST(HostileJson, CodePageTextsOfADamagedPackageAreConvertedToUtf8) {
-  PackageBuilder p = Package();
+  PackageBuilder p = MinimalPackage();
   p.settings.configName = "Caf\xE9";
   p.AddFile("na\xEFve\x80.txt", "abc");
   p.AddIcon("\xC9l\xE8ve", std::string("-\xFF"), std::string("t\x9C.exe"));
@@ -137,7 +128,7 @@ class ExtractFailingLate : public testing::TestWithParam<LateFault> {};
 // the target neither.
 TEST_P(ExtractFailingLate, LeavesTheTargetAsItWas) {
   TempDir dir;
-  PackageBuilder p = Package();
+  PackageBuilder p = MinimalPackage();
   p.AddFile("good.txt", "new content");
   p.AddFile("sub\\good2.txt", "more");
   GetParam().add(p);
@@ -188,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(HostileExtract, KeepsThePresentFilesAndReplacesTheMembers) {
   TempDir dir;
-  PackageBuilder p = Package();
+  PackageBuilder p = MinimalPackage();
   p.AddFile("good.txt", "new content");
   p.AddFile("sub\\deep.txt", "deep");
   p.WriteTo(dir / "s.exe", FakeStub());
@@ -208,10 +199,10 @@ TEST(HostileExtract, KeepsThePresentFilesAndReplacesTheMembers) {
 
 TEST(HostileExtract, MakesMissingParentsAndTakesThemBackOnFailure) {
   TempDir dir;
-  PackageBuilder good = Package();
+  PackageBuilder good = MinimalPackage();
   good.AddFile("a.txt", "a");
   good.WriteTo(dir / "good.exe", FakeStub());
-  PackageBuilder bad = Package();
+  PackageBuilder bad = MinimalPackage();
   bad.AddFile("a.txt", "a");
   bad.AddFile("Agent.exe", "abc", kMemberExt);
   bad.WriteTo(dir / "bad.exe", FakeStub());
@@ -227,7 +218,7 @@ TEST(HostileExtract, MakesMissingParentsAndTakesThemBackOnFailure) {
 
 TEST(HostileExtract, DoesNotWriteThroughALinkOfTheTarget) {
   TempDir dir;
-  PackageBuilder p = Package();
+  PackageBuilder p = MinimalPackage();
   p.AddFile("link\\planted.txt", "x");
   p.WriteTo(dir / "s.exe", FakeStub());
   TempDir parent;
@@ -241,7 +232,7 @@ TEST(HostileExtract, DoesNotWriteThroughALinkOfTheTarget) {
 // A time the file system cannot hold is set as near as it can, and said.
 TEST(HostileExtract, SaysWhenTheFileSystemCannotHoldATime) {
   TempDir dir;
-  PackageBuilder p = Package();
+  PackageBuilder p = MinimalPackage();
   p.AddFile("far.txt", "x").lastWriteTime = 0xFFFFFFFFFFFFFFFFull;
   p.AddFile("old.txt", "x").lastWriteTime = 1;
   p.WriteTo(dir / "s.exe", FakeStub());

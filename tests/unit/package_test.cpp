@@ -277,15 +277,6 @@ TEST_F(PackageFixture, AsksForTheVersionOfASystemMemberWithoutVersionResource) {
 
 // ---------------------------------------------------------------- extraction
 
-PackageBuilder MinimalPackage() {
-  PackageBuilder p;
-  p.header.ipcPrefix[0] = 'K';
-  p.header.ipcPrefix[1] = 'O';
-  p.settings.runCommand = "a.exe";
-  p.settings.defaultPath = "C:\\K";
-  return p;
-}
-
 TEST(Extraction, RefusesAMemberNameThatLeavesTheDirectoryAndWritesNothing) {
   TempDir dir;
   PackageBuilder p = MinimalPackage();

@@ -26,19 +26,10 @@ void AppendTo(const std::filesystem::path& path, std::string_view text) {
   std::ofstream(path, std::ios::binary | std::ios::app) << text;
 }
 
-PackageBuilder BasePackage() {
-  PackageBuilder p;
-  p.header.ipcPrefix[0] = 'K';
-  p.header.ipcPrefix[1] = 'O';
-  p.settings.runCommand = "a.exe";
-  p.settings.defaultPath = "C:\\K";
-  return p;
-}
-
 // Every kind of member: stored, compressed, system, external (compressed),
 // and a trailing block.
 PackageBuilder SoundPackage() {
-  PackageBuilder p = BasePackage();
+  PackageBuilder p = MinimalPackage();
   p.AddFile("a.exe", "program");
   const Bytes text = SampleBytes(9000, 3);
   PackageMember& packed = p.AddFile("Docs\\Manual.txt", Implode(text, ImplodeOptions{}), kMemberCmp);
@@ -86,7 +77,7 @@ class VerifyDamagedArchive : public testing::TestWithParam<DamagedArchive> {};
 // at the offset where reading stopped.
 TEST_P(VerifyDamagedArchive, ReportsTheArchiveErrorOfSetupExe) {
   TempDir dir;
-  const Bytes program = BuildDamagedProgram(GetParam(), BasePackage(), FakeStub());
+  const Bytes program = BuildDamagedProgram(GetParam(), MinimalPackage(), FakeStub());
   dir.Write("S.exe", program);
   const VerifyReport report = VerifySetupProgram(dir / "S.exe", NoTool());
   ASSERT_EQ(Kinds(report), std::vector<ProblemKind>{ProblemKind::kArchive}) << Text(report);
@@ -175,7 +166,7 @@ class VerifyFaultTest : public testing::TestWithParam<VerifyFault> {};
 
 TEST_P(VerifyFaultTest, ReportsOneProblemOfItsKind) {
   TempDir dir;
-  PackageBuilder p = BasePackage();
+  PackageBuilder p = MinimalPackage();
   p.AddFile("a.exe", "program");
   GetParam().build(p);
   p.WriteTo(dir / "S.exe", FakeStub());
@@ -191,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(Table, VerifyFaultTest, testing::ValuesIn(VerifyFaults(
 
 TEST(Verify, ReportsEveryProblemNotOnlyTheFirst) {
   TempDir dir;
-  PackageBuilder p = BasePackage();
+  PackageBuilder p = MinimalPackage();
   p.AddFile("..\\one.txt", "x");
   p.AddFile("two.txt", "x").originalSize = 2;
   p.AddFile("Three.dat", "x", kMemberExt);
@@ -203,7 +194,7 @@ TEST(Verify, ReportsEveryProblemNotOnlyTheFirst) {
 
 TEST(Verify, ReadsAStreamOfRandomBytesWithoutCrashingOrHanging) {
   TempDir dir;
-  PackageBuilder p = BasePackage();
+  PackageBuilder p = MinimalPackage();
   for (std::uint32_t seed = 1; seed <= 8; ++seed) {
     Bytes noise = SampleBytes(3000, seed);
     noise[0] = static_cast<std::uint8_t>(seed & 1);
@@ -224,7 +215,7 @@ TEST(Verify, ThrowsOnlyWhenTheProgramCannotBeRead) {
 
 TEST(VerifyJson, CarriesTheVerdictTheProblemsAndTheSignature) {
   TempDir dir;
-  PackageBuilder p = BasePackage();
+  PackageBuilder p = MinimalPackage();
   p.AddFile("..\\evil.txt", "x");
   p.WriteTo(dir / "S.exe", FakeStub());
   std::ostringstream out;
@@ -244,7 +235,7 @@ TEST(VerifyJson, CarriesTheVerdictTheProblemsAndTheSignature) {
 
 TEST(VerifyJson, GivesNullOffsetsAndMembersOnlyWhereThereAreNone) {
   TempDir dir;
-  PackageBuilder p = BasePackage();
+  PackageBuilder p = MinimalPackage();
   p.header.flags |= kHeaderFlagNoTrailing;
   p.WriteTo(dir / "S.exe", FakeStub());
   AppendTo(dir / "S.exe", "x");
