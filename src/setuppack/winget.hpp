@@ -11,12 +11,10 @@
 #include <vector>
 
 #include "setuppack/archive_reader.hpp"
+#include "shell/uninstall_key.hpp"
 
 constexpr char kWingetManifestVersion[] = "1.10.0";
 constexpr char kWingetLocale[] = "en-US";
-// The name of the uninstall key setup.exe creates under
-// HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall: winget's product code.
-constexpr char kUninstallKeyName[] = "Korvane";
 
 struct WingetOptions {
   std::string id;           // Publisher.Package, 2 to 8 dot-separated parts

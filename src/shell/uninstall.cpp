@@ -5,6 +5,7 @@
 #include "shell/shell.hpp"
 
 #include "base/bounded_text.hpp"
+#include "shell/uninstall_key.hpp"
 
 namespace {
 
@@ -24,7 +25,7 @@ bool RegisterUninstall(const IconEntry* entry, const char* groupName) {
     return true;
   }
   HKEY product = nullptr;
-  if (RegCreateKeyExA(parent, "Korvane", 0, const_cast<char*>(""), REG_OPTION_NON_VOLATILE,
+  if (RegCreateKeyExA(parent, kUninstallKeyName, 0, const_cast<char*>(""), REG_OPTION_NON_VOLATILE,
                       KEY_ALL_ACCESS, nullptr, &product, &disposition) != ERROR_SUCCESS) {
     RegCloseKey(parent);
     return true;
