@@ -8,24 +8,14 @@
 #include <sstream>
 #include <system_error>
 
-#include "base/le.hpp"
 #include "setuppack/errors.hpp"
 #include "setuppack/external_tool.hpp"
 #include "setuppack/file_io.hpp"
+#include "setuppack/pe_headers.hpp"
 
 namespace {
 
-// PE facts used here: the DOS header's e_lfanew (offset 0x3C) gives the "PE\0\0"
-// signature, followed by the 20-byte COFF header (SizeOfOptionalHeader at 16)
-// and the optional header. Its magic says PE32 (0x10B: NumberOfRvaAndSizes at
-// 92, data directories at 96) or PE32+ (0x20B: at 108 and 112). Each data
-// directory is 8 bytes; in entry 4 (security) the first word is a file
-// offset, not an RVA.
-constexpr std::size_t kLfanewOffset = 0x3C;
-constexpr std::size_t kCoffHeaderSize = 20;
-constexpr std::size_t kOptionalHeaderSizeOffset = 16;
-constexpr std::uint16_t kPe32Magic = 0x10B;
-constexpr std::uint16_t kPe32PlusMagic = 0x20B;
+// Data directory 4 (security): its first word is a file offset, not an RVA.
 constexpr std::uint32_t kSecurityDirectory = 4;
 
 const char kTool[] = "osslsigncode";
@@ -69,32 +59,11 @@ void RequireReadable(const std::filesystem::path& path, const char* what) {
 }  // namespace
 
 std::optional<CertificateTable> FindCertificateTable(std::span<const std::uint8_t> image) {
-  if (image.size() < kLfanewOffset + 4) return std::nullopt;
-  const std::uint64_t pe = LoadLe32(image.data() + kLfanewOffset);
-  const std::uint64_t optional = pe + 4 + kCoffHeaderSize;
-  if (optional + 2 > image.size()) return std::nullopt;
-  const std::uint8_t* p = image.data() + pe;
-  if (p[0] != 'P' || p[1] != 'E' || p[2] != 0 || p[3] != 0) return std::nullopt;
-  const std::uint16_t optionalSize = LoadLe16(p + 4 + kOptionalHeaderSizeOffset);
-  const std::uint16_t magic = LoadLe16(image.data() + optional);
-  std::uint64_t countAt = 0, directoriesAt = 0;
-  if (magic == kPe32Magic) {
-    countAt = 92;
-    directoriesAt = 96;
-  } else if (magic == kPe32PlusMagic) {
-    countAt = 108;
-    directoriesAt = 112;
-  } else {
-    return std::nullopt;
-  }
-  const std::uint64_t entryAt = directoriesAt + 8 * kSecurityDirectory;
-  if (entryAt + 8 > optionalSize || optional + entryAt + 8 > image.size()) return std::nullopt;
-  if (LoadLe32(image.data() + optional + countAt) <= kSecurityDirectory) return std::nullopt;
-  CertificateTable table;
-  table.offset = LoadLe32(image.data() + optional + entryAt);
-  table.size = LoadLe32(image.data() + optional + entryAt + 4);
-  if (table.offset == 0 && table.size == 0) return std::nullopt;
-  return table;
+  const std::optional<PeHeaders> headers = PeHeaders::Read(image);
+  if (!headers) return std::nullopt;
+  const std::optional<PeDataDirectory> security = headers->Directory(kSecurityDirectory);
+  if (!security || (security->address == 0 && security->size == 0)) return std::nullopt;
+  return CertificateTable{security->address, security->size};
 }
 
 std::vector<std::string> SignCommand(const SigningOptions& options,

@@ -10,11 +10,7 @@
 
 #include "archive/layout.hpp"
 
-// Format facts relied on:
-// - "MZ" header with the offset of the "PE\0\0" signature at 0x3C; the COFF
-//   file header (20 bytes) follows the signature, the optional header (PE32
-//   magic 0x10B or PE32+ magic 0x20B) follows that, then the section table
-//   (40 bytes per section).
+// Format facts relied on (the headers: pe_headers.hpp):
 // - Data directory 2 is the resource tree: its RVA is mapped to a file offset
 //   through the section that holds it.
 // - The tree has three levels (type, name, language) of 16-byte directories
