@@ -63,13 +63,15 @@ set_target_properties(setuppack PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PRODUCT_DI
 enable_testing()
 include(GoogleTest)
 
-# Test support (tests/support): temporary directories, sample data, PE images
-# and damaged archives, for the unit tests and the Wine tests alike; built in
+# Test support (tests/support): temporary directories, sample data, PE images,
+# damaged archives and the node-pkware runner, for the unit tests and the Wine tests alike; built in
 # the flavour of the product code that each test binary links.
 file(GLOB TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/support/*.cpp)
 add_host_library(test_support ${TEST_SUPPORT_SOURCES} LINK setuppack_core)
 target_include_directories(test_support PUBLIC ${PROJECT_SOURCE_DIR}/tests)
 target_include_directories(test_support_san PUBLIC ${PROJECT_SOURCE_DIR}/tests)
+target_compile_definitions(test_support PRIVATE TESTS_DIR="${PROJECT_SOURCE_DIR}/tests")
+target_compile_definitions(test_support_san PRIVATE TESTS_DIR="${PROJECT_SOURCE_DIR}/tests")
 
 file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/unit/*.cpp)
 add_executable(unit_tests ${UNIT_TEST_SOURCES})

@@ -1,4 +1,4 @@
-// Differential tests against node-pkware (tests/oracle/pkware.js), a second
+// Differential tests against node-pkware (support/reference_codec.hpp), a second
 // implode/explode implementation used only as a black box: our encoder's
 // streams must decode with it, and its streams must decode with the setup
 // program's decoder, byte for byte, in both literal modes and all three
@@ -12,63 +12,19 @@
 // that reach before the start of the output, so the rules of the format are
 // checked by the unit tests, not here.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <array>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "explode/implode.hpp"
 #include "explode/memory_codec.hpp"
+#include "support/reference_codec.hpp"
 #include "support/sample_data.hpp"
-#include "support/temp_dir.hpp"
 
 namespace {
-
-namespace fs = std::filesystem;
-
-const fs::path kOracleDir = ORACLE_DIR;
-
-struct ReferenceRun {
-  int exitCode = -1;
-  std::vector<std::uint8_t> output;
-};
-
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-// Runs pkware.js with the given arguments, input on standard input.
-ReferenceRun RunReference(const std::string& arguments, std::span<const std::uint8_t> input) {
-  TempDir scratch;
-  const fs::path in = scratch.Write("in", input);
-  const fs::path out = scratch / "out";
-  const std::string command = "node " + Quote((kOracleDir / "pkware.js").string()) + " " + arguments + " < " +
-                              Quote(in.string()) + " > " + Quote(out.string()) + " 2>/dev/null";
-  ReferenceRun run;
-  const int status = std::system(command.c_str());
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.output = ReadBytes(out);
-  return run;
-}
-
-bool ReferenceAvailable(std::string& why) {
-  if (std::system("node --version > /dev/null 2>&1") != 0) {
-    why = "node is not installed";
-    return false;
-  }
-  if (!fs::exists(kOracleDir / "node_modules" / "node-pkware")) {
-    why = "node-pkware is not installed (run npm install in tests/oracle)";
-    return false;
-  }
-  return true;
-}
 
 struct Decoded {
   std::uint32_t result = 0;
@@ -107,7 +63,7 @@ class OracleTest : public testing::Test {
  protected:
   void SetUp() override {
     std::string why;
-    if (!ReferenceAvailable(why)) GTEST_SKIP() << why;
+    if (!ReferenceCodecAvailable(why)) GTEST_SKIP() << why;
   }
 };
 
@@ -116,7 +72,7 @@ TEST_F(OracleTest, OurStreamsDecodeWithTheReference) {
     for (const Setting& setting : kSettings) {
       SCOPED_TRACE(testing::Message() << input.size() << " bytes, " << setting.Arguments());
       const auto stream = ImplodeWith(input, ImplodeChoice{setting.mode, setting.window}, false);
-      const ReferenceRun run = RunReference("explode", stream);
+      const ReferenceRun run = RunReferenceCodec("explode", stream);
       ASSERT_EQ(run.exitCode, 0);
       EXPECT_TRUE(run.output == input) << "reference gave " << run.output.size() << " bytes";
     }
@@ -128,7 +84,7 @@ TEST_F(OracleTest, OurBestStreamsDecodeWithTheReference) {
   for (const Setting& setting : kSettings) {
     SCOPED_TRACE(setting.Arguments());
     const ReferenceRun run =
-        RunReference("explode", ImplodeWith(input, ImplodeChoice{setting.mode, setting.window}, true));
+        RunReferenceCodec("explode", ImplodeWith(input, ImplodeChoice{setting.mode, setting.window}, true));
     ASSERT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.output == input);
   }
@@ -138,7 +94,7 @@ TEST_F(OracleTest, ReferenceStreamsDecodeWithOurDecoder) {
   for (const auto& input : Inputs()) {
     for (const Setting& setting : kSettings) {
       SCOPED_TRACE(testing::Message() << input.size() << " bytes, " << setting.Arguments());
-      const ReferenceRun run = RunReference("implode " + setting.Arguments(), input);
+      const ReferenceRun run = RunReferenceCodec("implode " + setting.Arguments(), input);
       ASSERT_EQ(run.exitCode, 0);
       ASSERT_GE(run.output.size(), 5u);
       EXPECT_EQ(run.output[0], setting.mode == LiteralMode::Ascii ? 1 : 0);
@@ -153,7 +109,7 @@ TEST_F(OracleTest, OurStreamsAreNoLargerThanTheReferences) {
   for (const auto& input : {SampleText(150000, 7), SampleBinary(140000, 8)}) {
     for (const Setting& setting : kSettings) {
       SCOPED_TRACE(testing::Message() << input.size() << " bytes, " << setting.Arguments());
-      const ReferenceRun run = RunReference("implode " + setting.Arguments(), input);
+      const ReferenceRun run = RunReferenceCodec("implode " + setting.Arguments(), input);
       ASSERT_EQ(run.exitCode, 0);
       EXPECT_LE(ImplodeWith(input, ImplodeChoice{setting.mode, setting.window}, false).size(), run.output.size());
     }
@@ -165,7 +121,7 @@ TEST_F(OracleTest, ReferenceRejectsWhatOurDecoderRejects) {
   auto stream = ImplodeWith(SampleText(20000, 9), ImplodeChoice{LiteralMode::Ascii, 4096}, false);
   stream.resize(stream.size() / 2);
   EXPECT_EQ(Explode(stream).result, 4u);
-  EXPECT_NE(RunReference("explode", stream).exitCode, 0);
+  EXPECT_NE(RunReferenceCodec("explode", stream).exitCode, 0);
 }
 
 }  // namespace

@@ -3,12 +3,10 @@
 // with the decompression message.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-
 #include "explode/implode.hpp"
 #include "setup_fixture.hpp"
 #include "setuppack/file_io.hpp"
+#include "support/reference_codec.hpp"
 
 namespace winetest {
 namespace {
@@ -41,18 +39,12 @@ protected:
   // missing.
   std::vector<std::uint8_t> OracleImplode(const std::vector<std::uint8_t>& data, const char* mode,
                                           unsigned dictionarySize) {
-    const fs::path oracle = fs::path(__FILE__).parent_path().parent_path() / "oracle";
-    const fs::path script = oracle / "pkware.js";
-    if (!fs::exists(oracle / "node_modules/node-pkware")) return {};
-    const fs::path in = Dir() / "oracle.in";
-    const fs::path out = Dir() / "oracle.out";
-    WriteBytes(in, data);
-    const std::string command = "node '" + script.string() + "' implode " + mode + " " +
-                                std::to_string(dictionarySize) + " < '" + in.string() + "' > '" +
-                                out.string() + "'";
-    if (std::system(command.c_str()) != 0) return {};
-    std::ifstream file(out, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
+    std::string why;
+    if (!ReferenceCodecAvailable(why)) return {};
+    const ReferenceRun run =
+        RunReferenceCodec(std::string("implode ") + mode + " " + std::to_string(dictionarySize), data);
+    if (run.exitCode != 0) return {};
+    return run.output;
   }
 
   std::optional<int> ExpectDecompressFailure(const std::string& member) {
