@@ -2,10 +2,9 @@
 // unsigned one, verifies, and never carries two signatures. The certificates
 // are made with openssl for each test; without the two tools the tests skip.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <fstream>
+
 
 #include "setuppack/archive_builder.hpp"
 #include "setuppack/errors.hpp"
@@ -14,28 +13,18 @@
 #include "support/pe_image.hpp"
 #include "support/sample_data.hpp"
 #include "support/temp_dir.hpp"
+#include "support/test_certificate.hpp"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-int Shell(const std::string& command) {
-  const int status = std::system((command + " >/dev/null 2>&1").c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 class SignTest : public testing::Test {
 protected:
   void SetUp() override {
-    if (Shell("command -v osslsigncode") != 0 || Shell("command -v openssl") != 0)
-      GTEST_SKIP() << "osslsigncode or openssl is not installed";
-    const std::string d = dir_.Path().string();
-    ASSERT_EQ(Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Korvane Test Signer' -keyout " +
-                    d + "/key.pem -out " + d + "/cert.pem"),
-              0);
-    ASSERT_EQ(Shell("openssl pkcs12 -export -inkey " + d + "/key.pem -in " + d + "/cert.pem -out " + d +
-                    "/cert.p12 -passout pass:s3cret"),
-              0);
+    std::string why;
+    if (!SigningToolsAvailable(why)) GTEST_SKIP() << why;
+    ASSERT_TRUE(MakeTestCertificate(dir_.Path()));
   }
 
   // A package whose stub is a real PE image, as osslsigncode needs one.
@@ -50,13 +39,7 @@ protected:
     return dir_ / name;
   }
 
-  SigningOptions CertAndKey() const {
-    SigningOptions o;
-    o.certificate = dir_ / "cert.pem";
-    o.key = dir_ / "key.pem";
-    o.description = "Korvane Online Backup";
-    return o;
-  }
+  SigningOptions CertAndKey() const { return TestCertificateOptions(dir_.Path()); }
 
   VerifyOptions TrustingOurCertificate() const {
     VerifyOptions o;
