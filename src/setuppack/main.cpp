@@ -78,12 +78,14 @@ int RunBuild(const std::string& manifestPath, const std::string& output,
   line.Clear();
   if (signing.Requested()) {
     // Signing is the last step; a program that cannot be signed is not left
-    // behind looking finished.
+    // behind looking finished, nor are its external member files.
     try {
       SignSetupProgram(output, signing);
     } catch (...) {
       std::error_code ec;
       std::filesystem::remove(output, ec);
+      for (const std::filesystem::path& external : summary.externalFiles)
+        std::filesystem::remove(external, ec);
       throw;
     }
     std::error_code ec;

@@ -64,6 +64,30 @@ std::string NameKey(const ManifestFile& f) {
 void CheckDirectoryNames(const Manifest& m);
 void CheckPathLengths(Manifest& m);
 
+// The keys each table accepts; CheckKeys refuses any other. ManifestSchema()
+// hands the same lists out, so that docs/manifest.md can be checked against them.
+constexpr std::string_view kRootKeys[] = {"codepage", "settings", "header", "defaults",
+                                          "files",    "icons",    "trailing"};
+constexpr std::array<std::string_view, kSettingsStringCount> kSettingsKeys = [] {
+  std::array<std::string_view, kSettingsStringCount> keys{};
+  for (const SettingsStringInfo& info : kSettingsStrings) keys[info.index] = info.manifestKey;
+  return keys;
+}();
+constexpr std::string_view kHeaderKeys[] = {"ipc_prefix", "required_space", "help_context",
+                                            "platform",   "not_nt",         "nt4",
+                                            "nt_only",    "no_dlr",         "no_trailing",
+                                            "flag_01"};
+constexpr std::string_view kDefaultsKeys[] = {"compress", "literals", "dictionary",
+                                              "time",     "system",   "dlr"};
+constexpr std::string_view kFileKeys[] = {"source",   "name",     "system",     "version", "dlr",
+                                          "external", "compress", "literals", "dictionary", "time"};
+constexpr std::string_view kTreeKeys[] = {"tree",     "name",     "include",  "exclude",    "system",
+                                          "dlr",      "compress", "literals", "dictionary", "time"};
+constexpr std::string_view kShortcutKeys[] = {"uninstall", "name", "arguments", "target"};
+constexpr std::string_view kUninstallKeys[] = {"uninstall", "name", "program"};
+constexpr std::string_view kTrailingKeys[] = {"type", "config_name", "files"};
+constexpr std::string_view kTrailingFileKeys[] = {"source", "name", "time"};
+
 // The schema: which tables and keys a manifest has and what each becomes.
 // Values are read through TomlAccess, which names file, line and field in
 // every message.
@@ -152,7 +176,7 @@ Manifest ManifestReader::Read(const toml::table& root, const std::filesystem::pa
   Manifest m;
   m.path = path;
   m.baseDirectory = base_;
-  CheckKeys(root, "", {"codepage", "settings", "header", "defaults", "files", "icons", "trailing"});
+  CheckKeys(root, "", kRootKeys);
   if (std::optional<std::int64_t> page = Integer(root, "codepage", "", 0, 65535)) {
     if (!IsAnsiCodePage(static_cast<unsigned>(*page)))
       Fail(*root.get("codepage"), "codepage",
@@ -213,10 +237,8 @@ static_assert(EachRequiredSettingHasAHint(),
               "kRequiredSettingHints has a row for each required string of kSettingsStrings");
 
 void ManifestReader::ReadSettings(const toml::table& root, Manifest& m) const {
-  std::array<std::string_view, kSettingsStringCount> keys;
   std::vector<std::string_view> required;
   for (const SettingsStringInfo& info : kSettingsStrings) {
-    keys[info.index] = info.manifestKey;
     if (info.required) required.push_back(info.manifestKey);
   }
   std::string requiredKeys;  // "a, b and c"
@@ -228,7 +250,7 @@ void ManifestReader::ReadSettings(const toml::table& root, Manifest& m) const {
   const toml::table* settings = Table(root, "settings", "");
   if (!settings)
     FailAt(0, "settings", "missing; add a [settings] table with at least " + requiredKeys);
-  CheckKeys(*settings, "settings", keys);
+  CheckKeys(*settings, "settings", kSettingsKeys);
   for (const SettingsStringInfo& info : kSettingsStrings) {
     const std::string field = Join("settings", info.manifestKey);
     const toml::node* node = settings->get(info.manifestKey);
@@ -273,9 +295,7 @@ void ManifestReader::ReadHeader(const toml::table& root, Manifest& m) const {
     FailAt(0, "header",
            "missing; add a [header] table with at least ipc_prefix, the two characters of the "
            "agent channel's names");
-  CheckKeys(*header, "header",
-            {"ipc_prefix", "required_space", "help_context", "platform", "not_nt", "nt4",
-             "nt_only", "no_dlr", "no_trailing", "flag_01"});
+  CheckKeys(*header, "header", kHeaderKeys);
 
   const std::string prefix =
       RequiredText(*header, "ipc_prefix", "header",
@@ -421,9 +441,7 @@ void ManifestReader::AddMember(ManifestFile f, bool fromTree, const toml::node& 
 void ManifestReader::ReadSingleFile(const toml::table& t, const std::string& prefix,
                                     const MemberOptions& defaults, Manifest& m,
                                     MemberNames& names) const {
-  CheckKeys(t, prefix,
-            {"source", "name", "system", "version", "dlr", "external", "compress", "literals",
-             "dictionary", "time"});
+  CheckKeys(t, prefix, kFileKeys);
   ManifestFile f;
   f.place = Place(t, prefix);
   std::optional<std::string> source = PathText(t, "source", prefix);
@@ -480,9 +498,7 @@ void ManifestReader::ReadTree(const toml::table& t, const std::string& prefix,
   if (const toml::node* node = t.get("source"))
     Fail(*node, prefix + ".source",
          "is given together with tree; an entry packs one file (source) or a directory (tree)");
-  CheckKeys(t, prefix,
-            {"tree", "name", "include", "exclude", "system", "dlr", "compress", "literals",
-             "dictionary", "time"});
+  CheckKeys(t, prefix, kTreeKeys);
   const std::string treeText = *PathText(t, "tree", prefix);
   const toml::node& treeNode = *t.get("tree");
   const std::string treeField = prefix + ".tree";
@@ -547,7 +563,7 @@ void ManifestReader::ReadTree(const toml::table& t, const std::string& prefix,
 void ManifestReader::ReadFiles(const toml::table& root, Manifest& m) const {
   MemberOptions defaults;
   if (const toml::table* table = Table(root, "defaults", "")) {
-    CheckKeys(*table, "defaults", {"compress", "literals", "dictionary", "time", "system", "dlr"});
+    CheckKeys(*table, "defaults", kDefaultsKeys);
     defaults = ReadOptions(*table, "defaults", defaults, false);
   }
   const std::vector<const toml::table*> files = TableArray(root, "files", "");
@@ -616,7 +632,7 @@ void ManifestReader::ReadIcons(const toml::table& root, Manifest& m) const {
     const std::string prefix = "icons[" + std::to_string(i) + "]";
     PackageIcon icon;
     if (Bool(t, "uninstall", prefix)) {
-      CheckKeys(t, prefix, {"uninstall", "name", "program"});
+      CheckKeys(t, prefix, kUninstallKeys);
       const std::string name = RequiredText(t, "name", prefix,
                                             "give the display name of the uninstall entry");
       if (name.size() + 1 > kMaxArchiveString)
@@ -627,7 +643,7 @@ void ManifestReader::ReadIcons(const toml::table& root, Manifest& m) const {
       icon.arguments = RequiredText(t, "program", prefix,
                                     "give the uninstall program, relative to the install directory");
     } else {
-      CheckKeys(t, prefix, {"uninstall", "name", "arguments", "target"});
+      CheckKeys(t, prefix, kShortcutKeys);
       icon.name = RequiredText(t, "name", prefix, "give the title of the shortcut");
       if ((*icon.name)[0] == '*')
         Fail(*t.get("name"), prefix + ".name",
@@ -648,7 +664,7 @@ void ManifestReader::ReadIcons(const toml::table& root, Manifest& m) const {
 void ManifestReader::ReadTrailing(const toml::table& root, Manifest& m) const {
   const toml::table* t = Table(root, "trailing", "");
   if (!t) return;
-  CheckKeys(*t, "trailing", {"type", "config_name", "files"});
+  CheckKeys(*t, "trailing", kTrailingKeys);
   ManifestTrailing trailing;
   if (std::optional<std::string> type = Text(*t, "type", "trailing")) {
     if (*type != "QZ" && *type != "CT" && *type != "DS")
@@ -668,7 +684,7 @@ void ManifestReader::ReadTrailing(const toml::table& root, Manifest& m) const {
   for (std::size_t i = 0; i < files.size(); ++i) {
     const toml::table& e = *files[i];
     const std::string prefix = "trailing.files[" + std::to_string(i) + "]";
-    CheckKeys(e, prefix, {"source", "name", "time"});
+    CheckKeys(e, prefix, kTrailingFileKeys);
     ManifestTrailingFile f;
     f.place = Place(e, prefix);
     std::optional<std::string> source = PathText(e, "source", prefix);
@@ -708,6 +724,22 @@ Manifest ParseManifest(std::string_view text, const std::filesystem::path& path)
   }
   ManifestReader reader(file, path.parent_path());
   return reader.Read(root, path);
+}
+
+std::span<const ManifestTableKeys> ManifestSchema() {
+  static constexpr ManifestTableKeys kSchema[] = {
+      {"", kRootKeys},
+      {"[settings]", kSettingsKeys},
+      {"[header]", kHeaderKeys},
+      {"[defaults]", kDefaultsKeys},
+      {"[[files]]", kFileKeys},
+      {"[[files]]", kTreeKeys},
+      {"[[icons]]", kShortcutKeys},
+      {"[[icons]]", kUninstallKeys},
+      {"[trailing]", kTrailingKeys},
+      {"[[trailing.files]]", kTrailingFileKeys},
+  };
+  return kSchema;
 }
 
 Manifest LoadManifest(const std::filesystem::path& path) {

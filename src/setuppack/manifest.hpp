@@ -43,6 +43,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -108,3 +109,14 @@ Manifest LoadManifest(const std::filesystem::path& path);
 // that sources are relative to. Source files are not opened here; the
 // directories of tree entries are listed.
 Manifest ParseManifest(std::string_view text, const std::filesystem::path& path);
+
+// The tables of a manifest and the keys each accepts, exactly the lists the
+// reader checks against. `table` is the table as TOML writes its header
+// ("[header]", "[[files]]", "[[trailing.files]]"; empty for the top level).
+// [[files]] and [[icons]] come twice, once for each kind of entry: a file or
+// a tree, a shortcut or the uninstall entry.
+struct ManifestTableKeys {
+  std::string_view table;
+  std::span<const std::string_view> keys;
+};
+std::span<const ManifestTableKeys> ManifestSchema();

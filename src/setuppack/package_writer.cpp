@@ -264,5 +264,7 @@ PackageSummary WritePackage(const Manifest& manifest, const std::filesystem::pat
   summary.fileCount = package.files.size();
   summary.iconCount = package.icons.size();
   summary.trailingCount = package.trailing ? package.trailing->members.size() : 0;
+  for (const ExternalFile& external : externals)
+    summary.externalFiles.push_back(directory / external.fileName);
   return summary;
 }

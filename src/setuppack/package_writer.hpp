@@ -31,6 +31,7 @@ struct PackageSummary {
   std::size_t fileCount = 0;
   std::size_t iconCount = 0;
   std::size_t trailingCount = 0;
+  std::vector<std::filesystem::path> externalFiles;  // written beside the program
 };
 
 // The archive records for a manifest: every source read (relative to the

@@ -59,7 +59,7 @@ struct VerifyOptions {
 VerifyReport VerifySetupProgram(const std::filesystem::path& program, const VerifyOptions& options = {});
 
 // One line per problem, a line about the signature, then the verdict:
-// "PATH: sound (N members checked)" or "PATH: N problems".
+// "PATH: sound, N members checked" or "PATH: N problems".
 void PrintVerifyReport(const VerifyReport& report, const std::string& title, std::ostream& out);
 // The same as one JSON object (docs/setuppack.md shows it).
 void PrintVerifyJson(const VerifyReport& report, const std::string& title, std::ostream& out);

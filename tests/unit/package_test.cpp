@@ -29,6 +29,7 @@
 #include "support/pe_image.hpp"
 #include "support/sample_data.hpp"
 #include "support/temp_dir.hpp"
+#include "support/test_certificate.hpp"
 
 namespace {
 
@@ -415,6 +416,26 @@ TEST(SetuppackCommand, ExitsWith2OnUsageAnd1OnBadInput) {
   EXPECT_EQ(RunSetuppack("build " + (dir / "bad.toml").string() + " -o " + (dir / "o.exe").string()), 1);
   dir.Write("short.exe", "MZ");
   EXPECT_EQ(RunSetuppack("list " + (dir / "short.exe").string()), 1);
+}
+
+TEST(SetuppackCommand, LeavesNoExternalFileWhenSigningTheBuildFails) {
+  if (!std::filesystem::exists(std::string(PRODUCT_DIR) + "/setup.exe")) GTEST_SKIP() << "setup.exe not built";
+  std::string why;
+  if (!SigningToolsAvailable(why)) GTEST_SKIP() << why;
+  TempDir dir;
+  ASSERT_TRUE(MakeTestCertificate(dir.Path()));
+  dir.Write("pkg/Manual.txt", "the manual");
+  dir.Write("pkg/package.toml",
+            "[settings]\nrun_command = \"a.exe\"\ndefault_path = 'C:\\K'\n"
+            "[header]\nipc_prefix = \"KV\"\n"
+            "[[files]]\nsource = \"Manual.txt\"\nexternal = true\n");
+  std::filesystem::create_directory(dir / "out");
+  // cert.p12 without its password: osslsigncode refuses it.
+  ::unsetenv(kSignPasswordVariable);
+  EXPECT_EQ(RunSetuppack("build " + (dir / "pkg/package.toml").string() + " -o " +
+                         (dir / "out/S.exe").string() + " --pkcs12 " + (dir / "cert.p12").string()),
+            1);
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
 }
 #endif
 
