@@ -11,9 +11,11 @@
 #include <system_error>
 
 #include "explode/implode.hpp"
+#include "setuppack/code_page.hpp"
 #include "setuppack/errors.hpp"
 #include "setuppack/file_io.hpp"
 #include "setuppack/file_time.hpp"
+#include "setuppack/host_path.hpp"
 #include "setuppack/pe_version.hpp"
 #include "setuppack/setup_program.hpp"
 #include "setuppack/work_queue.hpp"
@@ -248,8 +250,8 @@ PackageSummary WritePackage(const Manifest& manifest, const std::filesystem::pat
                      " does not exist; create it first");
   const std::vector<ExternalFile> externals = package.ExternalFiles();
   for (const ExternalFile& external : externals) {
-    if (external.fileName == output.filename().string())
-      throw InputError(output.string() + ": the external member file of " + external.fileName +
+    if (HostPath(directory, external.fileName) == directory / output.filename())
+      throw InputError(output.string() + ": the external member file of " + AnsiToUtf8(external.fileName) +
                        " would overwrite the setup program; choose another output name");
   }
   try {
@@ -265,6 +267,6 @@ PackageSummary WritePackage(const Manifest& manifest, const std::filesystem::pat
   summary.iconCount = package.icons.size();
   summary.trailingCount = package.trailing ? package.trailing->members.size() : 0;
   for (const ExternalFile& external : externals)
-    summary.externalFiles.push_back(directory / external.fileName);
+    summary.externalFiles.push_back(HostPath(directory, external.fileName));
   return summary;
 }

@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "setuppack/host_path.hpp"
+
 std::vector<std::uint8_t> ComposeSetupProgram(std::span<const std::uint8_t> stub,
                                               std::span<const std::uint8_t> archive) {
   if (stub.size() > kArchiveOffset)
@@ -24,11 +26,7 @@ void WriteSetupProgram(const std::filesystem::path& path, std::span<const std::u
   const std::filesystem::path directory = path.parent_path();
   std::vector<FileToWrite> files;
   for (const ExternalFile& external : externals) {
-    std::string relative = external.fileName;
-    for (char& c : relative) {
-      if (c == '\\') c = '/';
-    }
-    files.push_back(FileToWrite{directory / relative, external.data});
+    files.push_back(FileToWrite{HostPath(directory, external.fileName), external.data});
   }
   files.push_back(FileToWrite{path, program, true});
   WriteFilesAtomically(files);

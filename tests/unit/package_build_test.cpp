@@ -13,10 +13,12 @@
 
 #include "setuppack/build_progress.hpp"
 #include "setuppack/errors.hpp"
+#include "setuppack/extract.hpp"
 #include "setuppack/file_time.hpp"
 #include "setuppack/manifest.hpp"
 #include "setuppack/package_writer.hpp"
 #include "setuppack/values.hpp"
+#include "setuppack/verify.hpp"
 #include "setuppack/work_queue.hpp"
 #include "support/sample_data.hpp"
 #include "support/temp_dir.hpp"
@@ -57,6 +59,27 @@ TEST(ReproducibleBuild, TheExampleGivesTheSameBytesWhereverAndWithAnyJobs) {
   const Bytes third = BuildCopyOfExample(c, fs::file_time_type::clock::now(), 8);
   EXPECT_TRUE(first == second);
   EXPECT_TRUE(first == third);
+}
+
+// The "_" file of an external member is named on the host in UTF-8, as the
+// setup program's name is, so that verify and extract find what build wrote.
+TEST(ExternalMemberFile, KeepsANonAsciiNameThatVerifyAndExtractFind) {
+  TempDir dir;
+  dir.Write("M\xC3\xA4nual.txt", "manual text");
+  dir.Write("package.toml",
+            "[settings]\nrun_command = \"a\"\ndefault_path = 'C:\\K'\n[header]\nipc_prefix = \"KO\"\n"
+            "[[files]]\nsource = \"M\xC3\xA4nual.txt\"\nexternal = true\n");
+  dir.Write("stub.exe", FakeStub());
+  const PackageSummary summary =
+      WritePackage(LoadManifest(dir / "package.toml"), dir / "Setup.exe", dir / "stub.exe", PackageOptions{});
+  ASSERT_EQ(summary.externalFiles.size(), 1u);
+  EXPECT_EQ(summary.externalFiles[0], dir / "_\xC3\xA4nual.txt");
+  EXPECT_EQ(ReadText(dir / "_\xC3\xA4nual.txt"), "manual text");
+
+  const VerifyReport report = VerifySetupProgram(dir / "Setup.exe", VerifyOptions{false, {}});
+  EXPECT_TRUE(report.Sound()) << (report.problems.empty() ? "" : report.problems[0].message);
+  ExtractSetupProgram(dir / "Setup.exe", dir / "out");
+  EXPECT_EQ(ReadText(dir / "out/M\xC3\xA4nual.txt"), "manual text");
 }
 
 // Sources without a time in the manifest, modified at different times.
