@@ -149,7 +149,8 @@ unsigned int ReadCallback(char* buffer, unsigned int* size, void* userParameter)
   const std::uint32_t memberLeft = s.memberBytesLeft;
   const std::uint32_t count = *size < memberLeft ? *size : memberLeft;
   s.memberBytesLeft -= count;
-  const std::uint32_t read = TakeMemberBytes(s.readAhead, buffer, count, memberLeft, ReadSourceFile, s.sourceFile);
+  const std::uint32_t read =
+      TakeMemberBytes(s.readAhead, buffer, count, memberLeft, ReadSourceFile, s.sourceFile);
   if (read == kSourceReadFailed) {
     *error = 1;
     return 0;
@@ -165,7 +166,8 @@ unsigned int ReadCallback(char* buffer, unsigned int* size, void* userParameter)
 void WriteCallback(char* buffer, unsigned int* size, void* userParameter) {
   int* error = static_cast<int*>(userParameter);
   if (*error == 1) return;
-  if (!PutOutputBytes(setupState.writeBehind, buffer, *size, WriteOutputFile, setupState.outputFile)) *error = 1;
+  SetupState& s = setupState;
+  if (!PutOutputBytes(s.writeBehind, buffer, *size, WriteOutputFile, s.outputFile)) *error = 1;
 }
 
 int CopyStoredMember(char* buffer, DWORD chunkSize) {

@@ -58,7 +58,8 @@ void AttachWriteBehind(WriteBehind& behind, std::uint8_t* buffer, std::uint32_t 
   behind.used = 0;
 }
 
-bool PutOutputBytes(WriteBehind& behind, const void* data, std::uint32_t count, SinkWrite write, void* context) {
+bool PutOutputBytes(WriteBehind& behind, const void* data, std::uint32_t count, SinkWrite write,
+                    void* context) {
   const auto* source = static_cast<const std::uint8_t*>(data);
   while (count > 0) {
     if (behind.used == 0 && count >= behind.capacity) return write(context, source, count);

@@ -67,6 +67,7 @@ void AttachWriteBehind(WriteBehind& behind, std::uint8_t* buffer, std::uint32_t 
 // Appends `count` bytes; writes the buffer out whenever it is full. Data at
 // least as large as the buffer, arriving while it is empty, is written at
 // once. False when a write failed; the buffer is empty afterwards.
-bool PutOutputBytes(WriteBehind& behind, const void* data, std::uint32_t count, SinkWrite write, void* context);
+bool PutOutputBytes(WriteBehind& behind, const void* data, std::uint32_t count, SinkWrite write,
+                    void* context);
 // Writes out what the buffer holds. False when the write failed; empty after.
 bool FlushOutputBytes(WriteBehind& behind, SinkWrite write, void* context);
