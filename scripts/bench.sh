@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # `make bench`: builds the benchmark corpus (scripts/make_corpus.sh) and prints
 # our implode/explode figures beside node-pkware's, measured in the same run,
-# then the build time of a 72 MiB package with one job and with every core.
+# then the build time of a 72 MiB package with one job and with every core,
+# and the time setup.exe takes to install a 64 MiB package under Wine against
+# a copy of its files (bench/install_bench.sh).
 # Expects the host build (build/host) to be done; builds implode_bench if it
 # is missing. Prints figures only: nothing here passes or fails on speed.
 set -euo pipefail
@@ -20,3 +22,7 @@ echo "package build: 1 job against every core"
 rm -rf build/bench_package
 build/bin/package_bench "$corpus" build/bench_package
 rm -rf build/bench_package
+echo
+echo "installation: setup.exe /S against xcopy of the same files, under Wine"
+bench/install_bench.sh "$corpus" build/install_bench
+rm -rf build/install_bench

@@ -18,6 +18,7 @@
 namespace {
 
 constexpr DWORD kStoredChunkSize = 12596;
+constexpr DWORD kExtractBlockSize = kExtractWorkAreaSize + 2 * kMemberIoBufferSize;
 constexpr int kMemberNameSize = 256;
 
 void CloseSourceFile(bool external) {
@@ -84,16 +85,17 @@ int InstallMember(const FileEntryHeader& entry, char* outputPath, void* work) {
     return 1;
   }
   int failedString = 0;
+  StartMemberData();
   if (entry.flags & kMemberCmp) {
     int transferError = 0;
     const std::uint32_t result = explode(ReadCallback, WriteCallback, work, &transferError);
-    if (result != 0 || transferError == 1) {
+    if (result != 0 || transferError == 1 || !FlushOutputFile()) {
       failedString = IDS_DECOMPRESS_FAILED;
     } else if (s.memberBytesLeft != 0 && !external) {
       // Bytes behind the end code (a padding byte some encoders write) are
       // passed over, so that the next entry is read where it starts.
       s.progressDone += s.memberBytesLeft;
-      SkipArchiveBytes(s.memberBytesLeft);
+      SkipMemberRest();
       s.memberBytesLeft = 0;
       UpdateProgressBar();
     }
@@ -174,9 +176,19 @@ int ExtractEntries(void* work) {
 }  // namespace
 
 int ExtractMainTable() {
-  void* work = HeapAlloc(GetProcessHeap(), 0, kExtractWorkAreaSize);
-  if (work == nullptr) return kArchiveReadFailed;
-  const int code = ExtractEntries(work);
-  HeapFree(GetProcessHeap(), 0, work);
+  // One block: the work area, then the read-ahead and the write-behind. Where
+  // the block cannot be had, the work area alone does, unbuffered.
+  HANDLE heap = GetProcessHeap();
+  auto* block = static_cast<std::uint8_t*>(HeapAlloc(heap, 0, kExtractBlockSize));
+  if (block != nullptr) {
+    AttachMemberBuffers(block + kExtractWorkAreaSize, block + kExtractWorkAreaSize + kMemberIoBufferSize,
+                        kMemberIoBufferSize);
+  } else {
+    block = static_cast<std::uint8_t*>(HeapAlloc(heap, 0, kExtractWorkAreaSize));
+    if (block == nullptr) return kArchiveReadFailed;
+  }
+  const int code = ExtractEntries(block);
+  AttachMemberBuffers(nullptr, nullptr, 0);
+  HeapFree(heap, 0, block);
   return code;
 }

@@ -12,6 +12,19 @@ namespace {
 
 constexpr int kMemberNameSize = 256;
 
+// The file calls behind the read-ahead and the write-behind; the context is
+// the file handle.
+std::uint32_t ReadSourceFile(void* context, void* buffer, std::uint32_t count) {
+  DWORD read = 0;
+  if (!ReadFile(static_cast<HANDLE>(context), buffer, count, &read, nullptr)) return kSourceReadFailed;
+  return read;
+}
+
+bool WriteOutputFile(void* context, const void* data, std::uint32_t count) {
+  DWORD written = 0;
+  return WriteFile(static_cast<HANDLE>(context), data, count, &written, nullptr) && written == count;
+}
+
 void CreateMemberDirectories() {
   for (char* p = setupState.fileNamePart; *p != '\0'; ++p) {
     if (*p != '\\') continue;
@@ -100,8 +113,29 @@ int CreateOutputFile(char* path, int createDirectories) {
   return 0;
 }
 
+void AttachMemberBuffers(std::uint8_t* readBuffer, std::uint8_t* writeBuffer, std::uint32_t capacity) {
+  AttachReadAhead(setupState.readAhead, readBuffer, capacity);
+  AttachWriteBehind(setupState.writeBehind, writeBuffer, capacity);
+}
+
+void StartMemberData() { ResetReadAhead(setupState.readAhead); }
+
+void SkipMemberRest() {
+  SetupState& s = setupState;
+  SkipArchiveBytes(s.memberBytesLeft - BufferedBytes(s.readAhead));
+  ResetReadAhead(s.readAhead);
+}
+
+int FlushOutputFile() {
+  SetupState& s = setupState;
+  return FlushOutputBytes(s.writeBehind, WriteOutputFile, s.outputFile) ? 1 : 0;
+}
+
 void CloseOutputFile(const FILETIME* time) {
   SetupState& s = setupState;
+  // On the way out after a failure, what was decoded or copied before it
+  // still goes into the file.
+  FlushOutputFile();
   if (time != nullptr) SetFileTime(s.outputFile, nullptr, nullptr, time);
   CloseHandle(s.outputFile);
   s.outputFile = nullptr;
@@ -112,10 +146,12 @@ unsigned int ReadCallback(char* buffer, unsigned int* size, void* userParameter)
   int* error = static_cast<int*>(userParameter);
   if (*error == 1) return 0;
   if (s.memberBytesLeft == 0) return 0;
-  const DWORD count = *size < s.memberBytesLeft ? *size : s.memberBytesLeft;
+  const std::uint32_t memberLeft = s.memberBytesLeft;
+  const std::uint32_t count = *size < memberLeft ? *size : memberLeft;
   s.memberBytesLeft -= count;
-  DWORD read = 0;
-  if (!ReadFile(s.sourceFile, buffer, count, &read, nullptr)) {
+  const std::uint32_t read =
+      TakeMemberBytes(s.readAhead, buffer, count, memberLeft, ReadSourceFile, s.sourceFile);
+  if (read == kSourceReadFailed) {
     *error = 1;
     return 0;
   }
@@ -130,10 +166,8 @@ unsigned int ReadCallback(char* buffer, unsigned int* size, void* userParameter)
 void WriteCallback(char* buffer, unsigned int* size, void* userParameter) {
   int* error = static_cast<int*>(userParameter);
   if (*error == 1) return;
-  DWORD written = 0;
-  if (!WriteFile(setupState.outputFile, buffer, *size, &written, nullptr) || written != *size) {
-    *error = 1;
-  }
+  SetupState& s = setupState;
+  if (!PutOutputBytes(s.writeBehind, buffer, *size, WriteOutputFile, s.outputFile)) *error = 1;
 }
 
 int CopyStoredMember(char* buffer, DWORD chunkSize) {
@@ -144,8 +178,7 @@ int CopyStoredMember(char* buffer, DWORD chunkSize) {
     unsigned int size = chunkSize;
     const unsigned int count = ReadCallback(buffer, &size, &error);
     if (count == 0) return 0;
-    DWORD written = 0;
-    if (!WriteFile(s.outputFile, buffer, count, &written, nullptr) || written != count) return 0;
-    if (s.memberBytesLeft == 0) return error == 0 ? 1 : 0;
+    if (!PutOutputBytes(s.writeBehind, buffer, count, WriteOutputFile, s.outputFile)) return 0;
+    if (s.memberBytesLeft == 0) return error == 0 && FlushOutputFile() ? 1 : 0;
   }
 }

@@ -45,17 +45,34 @@ int IsOutputPathAllowed(const char* name, int fits, int forSystem);
 void RecordInfo(InfoRecord* records, unsigned index, const std::uint8_t entryHeader[kFileEntryHeaderSize],
                 const char* name, int nameLength, MemberVersion version);
 
+// Member data passes through two buffers of `capacity` bytes while the main
+// file table is extracted: a read-ahead over sourceFile and a write-behind
+// before outputFile (archive/member_stream.hpp). Null buffers make both
+// pass-through, as the trailing block uses them.
+void AttachMemberBuffers(std::uint8_t* readBuffer, std::uint8_t* writeBuffer, std::uint32_t capacity);
+// Empties the read-ahead before a member's data is read: memberBytesLeft
+// bytes from the position of sourceFile on.
+void StartMemberData();
+// Moves the archive position behind the member's data: over its bytes not
+// yet read ahead, dropping the buffered ones.
+void SkipMemberRest();
+
 // Creates (overwrites) outputFile at `path`, with the member's directories
 // below the install directory when `createDirectories`. 0, or 1 after string
 // 5 has been shown.
 int CreateOutputFile(char* path, int createDirectories);
 // Copies memberBytesLeft bytes from sourceFile to outputFile in chunks of
-// `chunkSize`. 1 on success.
+// `chunkSize`, through `buffer`. 1 when all of them are in the file.
 int CopyStoredMember(char* buffer, DWORD chunkSize);
-// Gives outputFile the last-write time `time` (none when null) and closes it.
+// Writes out what the write-behind holds. 1 on success.
+int FlushOutputFile();
+// Writes out what is still buffered (whatever the outcome), gives outputFile
+// the last-write time `time` (none when null) and closes it.
 void CloseOutputFile(const FILETIME* time);
 
 // The explode decoder's callbacks; `userParameter` points to an int that
-// becomes 1 when a read or write fails.
+// becomes 1 when a read or write fails. Reads are served from the read-ahead,
+// writes gathered in the write-behind: the decoder's requests and the counts
+// it gets back are those of unbuffered file calls.
 unsigned int ReadCallback(char* buffer, unsigned int* size, void* userParameter);
 void WriteCallback(char* buffer, unsigned int* size, void* userParameter);

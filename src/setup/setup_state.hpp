@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "archive/layout.hpp"
+#include "archive/member_stream.hpp"
 #include "base/bounded_text.hpp"
 
 
@@ -65,6 +66,10 @@ struct SetupState {
   std::uint16_t trailingCount;
 
   std::uint32_t memberBytesLeft;
+  // Member data between sourceFile and outputFile; buffered while the main
+  // file table is extracted, pass-through otherwise.
+  ReadAhead readAhead;
+  WriteBehind writeBehind;
   std::uint32_t progressDone;
   std::uint32_t progressTotal;
 

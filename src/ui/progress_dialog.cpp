@@ -81,13 +81,13 @@ void SetProgressPosition(HWND bar, UINT percent) { SendMessageA(bar, PBM_SETPOS,
 void UpdateProgressBar() {
   if (setupState.progressBar == nullptr) return;
   const UINT percent = ProgressPercent(setupState.progressDone, setupState.progressTotal);
+  // Called for every read: the bar is told, and the messages passed on, only
+  // when its position actually moves. Nothing else sets it after the dialog's
+  // start at 0.
+  if (percent == lastPercent) return;
+  lastPercent = percent;
   SetProgressPosition(setupState.progressBar, percent);
-  // Painting costs far more than a read: pass the messages on when the bar
-  // actually moves.
-  if (percent != lastPercent) {
-    lastPercent = percent;
-    ProcessPendingMessages();
-  }
+  ProcessPendingMessages();
 }
 
 void SetStatusText(const char* path) {
