@@ -533,7 +533,15 @@ unsigned DecodeTokens(BitReader<BitWord>& reader, ExplodeWork* w, unsigned* outp
         token = DecodeMatchFast<true>(in, dictionaryBits, &distance);
         if (token >= kEndToken) break;
         const unsigned length = token - kMatchToken + 2;
-        CopyMatch(window, out, distance, length);
+        if (kNarrow && distance >= 8 && length <= 16) {
+          // Most matches, copied here rather than through a call, which on
+          // a 32-bit target costs as much again; see CopyMatch for why 8-byte
+          // steps are safe (a match begins below kFlushPosition).
+          Copy8(out, out - distance);
+          Copy8(out + 8, out + 8 - distance);
+        } else {
+          CopyMatch(window, out, distance, length);
+        }
         out += length;
       }
     } else if (kTokenBitsWithLookAhead < BitReader<BitWord>::kWidth &&
