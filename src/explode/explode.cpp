@@ -21,8 +21,8 @@
 // The bit buffer is as wide as a register: 64 bits where pointers are (one
 // refill then serves several tokens), 32 bits on 32-bit targets, where a
 // 64-bit shift takes several instructions and two of the few registers. With
-// 32 bits each coded literal and each half of a match (length, distance)
-// takes its own refill. Both widths are built and tested on the host.
+// 32 bits every token takes its own refill, a long match a second one before
+// its distance. Both widths are built and tested on the host.
 
 namespace {
 
@@ -130,11 +130,12 @@ constexpr unsigned kFastBits = kLengthBitsMost + 8;
 static_assert(56 - 2 * kLiteralBitsMost >= kFastBits && 56 - 3 * 9 >= kFastBits &&
                   56 - kLengthBitsMost - kDistanceBitsMost >= kFastBits,
               "the 64-bit fast path keeps kFastBits between tokens");
-// A 32-bit refill leaves at least 24 bits: enough for a coded literal or half
-// a match and 8 bits of look-ahead after it, and for two plain literals.
-static_assert(24 >= kLiteralBitsMost + 8 && 24 >= kLengthBitsMost + 8 &&
-                  24 >= kDistanceBitsMost + 8 && 24 - 9 >= 9,
-              "the 32-bit fast path refills once per literal or half a match");
+// A 32-bit refill leaves at least 24 bits: enough for a coded literal and 8
+// bits of look-ahead after it, for two plain literals, for a match's length
+// and, after a second refill if need be, for its distance.
+static_assert(24 >= kLiteralBitsMost + 8 && 24 - 9 >= 9 && 24 >= kLengthBitsMost &&
+                  24 >= kDistanceBitsMost,
+              "the 32-bit fast path refills once per token, twice for long matches");
 
 // Stores `value` at every index of `table` (of `size` entries) whose low
 // `bits` bits equal `code`.
@@ -362,8 +363,11 @@ unsigned DecodeToken(BitReader<BitWord>& in, const ExplodeWork* w, unsigned* dis
 // no consume can need input: whole fields are dropped at once, through the
 // combined tables. With kRefill (needs CanRefillWide()) bytes of inputBuffer
 // are taken in after the length, for the distance: 64 bits leave at least
-// kFastBits after it, 32 bits at least 10. Without, the bit buffer must hold
-// the whole token and its look-ahead (kTokenBitsWithLookAhead bits).
+// kFastBits after it. 32 bits refill only when the length left fewer than
+// the distance's 14 bits, which happens for long matches only, and may leave
+// fewer than 8 bits of look-ahead (see DecodeTokens). Without kRefill, the
+// bit buffer must hold the whole token and its look-ahead
+// (kTokenBitsWithLookAhead bits).
 template <bool kRefill, typename BitWord>
 inline unsigned DecodeMatchFast(BitReader<BitWord>& in, unsigned dictionaryBits,
                                 unsigned* distance) {
@@ -377,8 +381,7 @@ inline unsigned DecodeMatchFast(BitReader<BitWord>& in, unsigned dictionaryBits,
   }
   const unsigned token = kMatchToken + length;
   if (token >= kEndToken) return kEndToken;
-  // 32 bits held at least 8 after the length: the distance needs a refill.
-  if (kRefill && BitReader<BitWord>::kNarrow) in.RefillWide();
+  if (kRefill && BitReader<BitWord>::kNarrow && in.count < kDistanceBitsMost) in.RefillWide();
 
   // The distance takes at most 14 bits, all within the low 32.
   const unsigned rest = static_cast<unsigned>(in.bits);
@@ -504,15 +507,16 @@ unsigned DecodeTokens(BitReader<BitWord>& reader, ExplodeWork* w, unsigned* outp
   for (;;) {
     if (in.CanRefillWide()) {
       // Every token decoded here by 64 bits leaves kFastBits for the next
-      // one; only the field-by-field path leaves fewer. 32 bits refill for
-      // every literal and every half of a match instead.
-      if (!kNarrow && in.count < kFastBits) in.RefillWide();
+      // one; only the field-by-field path leaves fewer. 32 bits refill before
+      // every token (a refill with 24 bits held changes nothing).
+      if (kNarrow || in.count < kFastBits) in.RefillWide();
       if ((in.bits & 1) == 0) {
         // 64 bits: a refilled literal leaves at least 42 bits (47 in plain
         // mode), so the next one (two in plain mode) can go without a
         // refill. 32 bits: a refilled plain literal leaves at least 15, so
-        // the next one can refill as it drops its bits too.
-        if (kNarrow && !kCoded) in.RefillWide();
+        // the next one can refill as it drops its bits too; a coded one
+        // refills before its lookups (the first one's refill changes
+        // nothing, and costs less than the register it would take to skip).
         do {
           if (kNarrow && kCoded) {
             in.RefillWide();
@@ -528,7 +532,6 @@ unsigned DecodeTokens(BitReader<BitWord>& reader, ExplodeWork* w, unsigned* outp
           }
         } while ((in.bits & 1) == 0 && out < flushAt && in.CanRefillWide());
       } else {
-        if (kNarrow) in.RefillWide();
         unsigned distance = 0;
         token = DecodeMatchFast<true>(in, dictionaryBits, &distance);
         if (token >= kEndToken) break;
@@ -559,6 +562,12 @@ unsigned DecodeTokens(BitReader<BitWord>& reader, ExplodeWork* w, unsigned* outp
         out += length;
       }
     } else {
+      // A 32-bit match may have left fewer than 8 bits; inputBuffer still
+      // holds 2 bytes after it, since it began with 8 and took at most 6.
+      if (kNarrow && in.count < 8) {
+        in.bits |= static_cast<BitWord>(*in.next++) << in.count;
+        in.count += 8;
+      }
       unsigned distance = 0;
       reader = in;
       token = DecodeToken(reader, w, &distance);
