@@ -133,7 +133,7 @@ static_assert(56 - 2 * kLiteralBitsMost >= kFastBits && 56 - 3 * 9 >= kFastBits 
 // A 32-bit refill leaves at least 24 bits: enough for a coded literal and 8
 // bits of look-ahead after it, for two plain literals, for a match's length
 // and, after a second refill if need be, for its distance.
-static_assert(24 >= kLiteralBitsMost + 8 && 24 - 9 >= 9 && 24 >= kLengthBitsMost &&
+static_assert(24 >= kLiteralBitsMost + 8 && 24 >= 2 * 9 && 24 >= kLengthBitsMost &&
                   24 >= kDistanceBitsMost,
               "the 32-bit fast path refills once per token, twice for long matches");
 
@@ -513,14 +513,16 @@ unsigned DecodeTokens(BitReader<BitWord>& reader, ExplodeWork* w, unsigned* outp
       if ((in.bits & 1) == 0) {
         // 64 bits: a refilled literal leaves at least 42 bits (47 in plain
         // mode), so the next one (two in plain mode) can go without a
-        // refill. 32 bits: a refilled plain literal leaves at least 15, so
-        // the next one can refill as it drops its bits too; a coded one
-        // refills before its lookups (the first one's refill changes
-        // nothing, and costs less than the register it would take to skip).
+        // refill. 32 bits refill before each coded literal and each pair of
+        // plain ones (the first refill changes nothing, and costs less than
+        // the register it would take to skip); a pair may leave 6 bits.
         do {
-          if (kNarrow && kCoded) {
+          if (kNarrow) {
             in.RefillWide();
             *out++ = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
+            if (!kCoded && (in.bits & 1) == 0 && out < flushAt) {
+              *out++ = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
+            }
             continue;
           }
           *out++ = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, true>(in));
@@ -562,8 +564,9 @@ unsigned DecodeTokens(BitReader<BitWord>& reader, ExplodeWork* w, unsigned* outp
         out += length;
       }
     } else {
-      // A 32-bit match may have left fewer than 8 bits; inputBuffer still
-      // holds 2 bytes after it, since it began with 8 and took at most 6.
+      // A 32-bit match or pair of plain literals may have left fewer than 8
+      // bits; inputBuffer still holds 2 bytes then, since the token began
+      // with 8 and took at most 6.
       if (kNarrow && in.count < 8) {
         in.bits |= static_cast<BitWord>(*in.next++) << in.count;
         in.count += 8;
