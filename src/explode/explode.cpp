@@ -217,12 +217,14 @@ inline Word LoadLe(const std::uint8_t* p) {
 template <typename BitWord>
 struct BitReader {
   static constexpr unsigned kWidth = 8 * sizeof(BitWord);
-  // 32 bits: every refill is followed by at most one literal or half a match.
+  // 32 bits: a refill before every token (or pair of plain literals), and
+  // another before a long match's distance.
   static constexpr bool kNarrow = kWidth < 64;
 
   ExplodeWork* work;
   BitWord bits;                // valid bits from bit 0 upwards
-  unsigned count;              // number of valid bits (at least 8 between tokens)
+  unsigned count;              // number of valid bits: at least 8 between tokens, but
+                               // a 32-bit fast token may leave fewer (see DecodeTokens)
   const std::uint8_t* next;    // next byte of inputBuffer to take
   const std::uint8_t* end;     // end of the bytes the last read delivered
 
