@@ -23,6 +23,15 @@ add_library(codec_win32 STATIC ${DECODER_SOURCES})
 target_include_directories(codec_win32 PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_compile_options(codec_win32 PRIVATE ${WIN32_COMPILE_FLAGS} -O2)
 
+# The decode benchmark with the decoder as setup.exe has it: a console
+# program over codec_win32 that may use the C runtime. scripts/decode_bench.sh
+# runs it under Wine beside the host build of the same source.
+add_executable(decode_bench bench/decode_bench.cpp)
+target_compile_options(decode_bench PRIVATE ${WIN32_COMPILE_FLAGS} -O2)
+target_link_libraries(decode_bench PRIVATE codec_win32)
+target_link_options(decode_bench PRIVATE -static -s)
+set_target_properties(decode_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PRODUCT_DIR})
+
 # The welcome picture is stored imploded; the host packager compresses it, so
 # the host tools are built first (make build does so).
 set(SETUPPACK ${PRODUCT_DIR}/setuppack)

@@ -9,16 +9,20 @@
 //   and calling the read callback when it needs a byte and inputBuffer is
 //   used up, exactly as a byte-at-a-time decoder does; this path also decides
 //   where the input ends (result 4, or the end code in the very last bits);
-// - whole (DecodeLiteralFast, DecodeMatchFast) when the bit buffer already
-//   holds the token and its look-ahead, taken from bytes already in
-//   inputBuffer: no consume can then need input, so fields are dropped
-//   together through combined constant tables. While inputBuffer holds 8
-//   more bytes, each token takes them in as it drops bits, without a test,
-//   and leaves enough bits for the next token (kFastBits). Runs of literals
-//   are decoded in a loop of their own, and matches are copied 8 bytes at a
-//   time.
+// - whole (DecodeLiteralFast, DecodeMatchFast) while inputBuffer holds 8 more
+//   bytes: no consume can then need input, so fields are dropped together
+//   through combined constant tables, and bytes of inputBuffer are taken into
+//   the bit buffer a whole register at a time, without a test. Runs of
+//   literals are decoded in a loop of their own, and matches are copied 8
+//   bytes at a time.
 // Either way the callbacks see the same calls in the same order: reads happen
 // only inside the field-by-field path, writes only between tokens.
+//
+// The bit buffer is as wide as a register: 64 bits where pointers are (one
+// refill then serves several tokens), 32 bits on 32-bit targets, where a
+// 64-bit shift takes several instructions and two of the few registers. With
+// 32 bits every token takes its own refill, a long match a second one before
+// its distance. Both widths are built and tested on the host.
 
 namespace {
 
@@ -111,14 +115,27 @@ constexpr unsigned kFlushPosition = 2 * kExplodeBlockSize;
 // The most bits one token takes (flag 1, length code 7, extra 8, distance
 // prefix 8, low distance bits 6) plus the 8 bits of look-ahead.
 constexpr unsigned kTokenBitsWithLookAhead = 1 + 7 + 8 + 8 + 6 + 8;
-// What the refilling fast path keeps between tokens: enough for a coded
-// literal (1 + 13) or a match's flag, length code and extra bits (1 + 7 + 8)
-// with their look-ahead; a match refills before its distance.
-constexpr unsigned kFastBits = 1 + 7 + 8 + 8;
-// A refill leaves at least 56 bits. What it leaves after two coded literals,
-// three plain ones, or a match's length code, extra bits and distance:
-static_assert(56 - 2 * 14 >= kFastBits && 56 - 3 * 9 >= kFastBits && 56 - 16 - 14 >= kFastBits,
-              "the fast path keeps kFastBits between tokens");
+// The most bits a coded literal takes (flag and code) and the most that a
+// match's flag, length code and extra bits take, and its distance.
+constexpr unsigned kLiteralBitsMost = 1 + 13;
+constexpr unsigned kLengthBitsMost = 1 + 7 + 8;
+constexpr unsigned kDistanceBitsMost = 8 + 6;
+// What the 64-bit fast path keeps between tokens: enough for a coded literal
+// or a match's flag, length code and extra bits, with their look-ahead; a
+// match refills before its distance.
+constexpr unsigned kFastBits = kLengthBitsMost + 8;
+// A 64-bit refill leaves at least 56 bits. What it leaves after two coded
+// literals, three plain ones, or a match's length code, extra bits and
+// distance:
+static_assert(56 - 2 * kLiteralBitsMost >= kFastBits && 56 - 3 * 9 >= kFastBits &&
+                  56 - kLengthBitsMost - kDistanceBitsMost >= kFastBits,
+              "the 64-bit fast path keeps kFastBits between tokens");
+// A 32-bit refill leaves at least 24 bits: enough for a coded literal and 8
+// bits of look-ahead after it, for two plain literals, for a match's length
+// and, after a second refill if need be, for its distance.
+static_assert(24 >= kLiteralBitsMost + 8 && 24 >= 2 * 9 && 24 >= kLengthBitsMost &&
+                  24 >= kDistanceBitsMost,
+              "the 32-bit fast path refills once per token, twice for long matches");
 
 // Stores `value` at every index of `table` (of `size` entries) whose low
 // `bits` bits equal `code`.
@@ -173,60 +190,79 @@ void BuildLiteralTables(ExplodeWork* w) {
   }
 }
 
-inline std::uint64_t LoadLe64(const std::uint8_t* p) {
-  std::uint64_t v;
+
+// A little-endian load of a whole Word (4 or 8 bytes) from any address.
+template <typename Word>
+inline Word LoadLe(const std::uint8_t* p) {
+  Word v;
   std::memcpy(&v, p, sizeof v);
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  v = __builtin_bswap64(v);
+  if constexpr (sizeof v == 8) {
+    v = __builtin_bswap64(v);
+  } else {
+    v = __builtin_bswap32(v);
+  }
 #endif
   return v;
 }
 
-// The bit buffer. It behaves as the byte-at-a-time buffer of the format's
-// decoder: the low 8 bits are always the next 8 stream bits, consuming n bits
-// needs n + 8 bits to exist, and the read callback is called exactly when a
-// consume needs more bits and every byte of inputBuffer has been taken. On
-// top of that it takes bytes that are already in inputBuffer early, up to 8
-// at once, which no callback can observe.
+// The bit buffer, `BitWord` (32 or 64 bits) wide. It behaves as the
+// byte-at-a-time buffer of the format's decoder: the low 8 bits are always
+// the next 8 stream bits, consuming n bits needs n + 8 bits to exist, and the
+// read callback is called exactly when a consume needs more bits and every
+// byte of inputBuffer has been taken. On top of that it takes bytes that are
+// already in inputBuffer early, a register at a time, which no callback can
+// observe. The valid bits end where `next` begins; bits above them are zero
+// or already the bits of `next`, so a refill may or them in again.
+template <typename BitWord>
 struct BitReader {
+  static constexpr unsigned kWidth = 8 * sizeof(BitWord);
+  // 32 bits: a refill before every token (or pair of plain literals), and
+  // another before a long match's distance.
+  static constexpr bool kNarrow = kWidth < 64;
+
   ExplodeWork* work;
-  std::uint64_t bits;  // valid bits from bit 0 upwards
-  unsigned count;      // number of valid bits (at least 8 between tokens)
-  unsigned position;   // next byte of inputBuffer to take
-  unsigned end;        // bytes the last read delivered
+  BitWord bits;                // valid bits from bit 0 upwards
+  unsigned count;              // number of valid bits: at least 8 between tokens, but
+                               // a 32-bit fast token may leave fewer (see DecodeTokens)
+  const std::uint8_t* next;    // next byte of inputBuffer to take
+  const std::uint8_t* end;     // end of the bytes the last read delivered
 
   unsigned Peek8() const { return static_cast<unsigned>(bits) & 0xFF; }
 
-  bool CanRefillWide() const { return end - position >= 8; }
+  // Room for the fast path: a 64-bit refill, or two 32-bit ones.
+  bool CanRefillWide() const { return end - next >= 8; }
 
-  // Takes 8 bytes of inputBuffer and keeps the whole bytes that fit; needs
-  // CanRefillWide() and count < 64.
+  // Takes sizeof(BitWord) bytes of inputBuffer and keeps the whole bytes
+  // that fit, leaving at least kWidth - 8 valid bits; needs that many bytes
+  // left and count < kWidth. Changes nothing but the bits above count when
+  // count is already kWidth - 8 or more.
   void RefillWide() {
-    bits |= LoadLe64(work->inputBuffer + position) << count;
-    position += (63 - count) >> 3;
-    count |= 56;
+    bits |= LoadLe<BitWord>(next) << count;
+    next += (kWidth - 1 - count) >> 3;
+    count |= kWidth - 8;
   }
 
-  // Makes at least `needed` bits (at most 64 - 8) valid, reading when
+  // Makes at least `needed` bits (at most kWidth - 8) valid, reading when
   // inputBuffer is used up. False when the read callback delivered nothing.
   // Kept out of line: it runs near the end of each input block only, and
   // each consume of the field-by-field path would otherwise carry a copy.
   [[gnu::noinline]] bool Fill(unsigned needed) {
     while (count < needed) {
-      if (position == end) {
+      if (next == end) {
         unsigned size = kExplodeInputSize;
         unsigned got = work->readCallback(reinterpret_cast<char*>(work->inputBuffer), &size,
                                           work->userParameter);
         if (got == 0) return false;
         // A callback must not deliver more than it was asked for; should one
         // claim to, only the buffer's bytes are used.
-        end = got < kExplodeInputSize ? got : static_cast<unsigned>(kExplodeInputSize);
-        position = 0;
+        next = work->inputBuffer;
+        end = next + (got < kExplodeInputSize ? got : static_cast<unsigned>(kExplodeInputSize));
       }
       if (CanRefillWide()) {
         RefillWide();
       } else {
-        bits |= static_cast<std::uint64_t>(work->inputBuffer[position++]) << count;
+        bits |= static_cast<BitWord>(*next++) << count;
         count += 8;
       }
     }
@@ -234,13 +270,14 @@ struct BitReader {
   }
 
   // Drops n bits that the caller has already looked at, and takes in whole
-  // bytes of inputBuffer at the same time, so that at least 56 - n bits stay
-  // valid; needs CanRefillWide() and n + 8 valid bits. The new bytes go in
-  // above the valid bits, so the lookups that gave n need not wait for them.
+  // bytes of inputBuffer at the same time, so that at least kWidth - 8 - n
+  // bits stay valid; needs sizeof(BitWord) bytes left and n + 8 valid bits.
+  // The new bytes go in above the valid bits, so the lookups that gave n
+  // need not wait for them.
   void ConsumeRefilled(unsigned n) {
-    bits = (bits | LoadLe64(work->inputBuffer + position) << count) >> n;
-    position += (63 - count) >> 3;
-    count = (count | 56) - n;
+    bits = (bits | LoadLe<BitWord>(next) << count) >> n;
+    next += (kWidth - 1 - count) >> 3;
+    count = (count | (kWidth - 8)) - n;
   }
 
   // Drops n bits. Checked (n from 1 to 8): keeps 8 bits of look-ahead,
@@ -258,24 +295,25 @@ struct BitReader {
 // Finishes a coded literal whose flag bit has been consumed: one lookup on
 // the next 8 bits, and for codes longer than 8 bits a second one after
 // dropping 4, 6 or 8 of them. Returns the byte, or kErrorToken.
-inline unsigned DecodeCodedLiteral(BitReader& in, const ExplodeWork* w) {
+template <typename BitWord>
+inline unsigned DecodeCodedLiteral(BitReader<BitWord>& in, const ExplodeWork* w) {
   unsigned value;
   if (in.Peek8() != 0) {
     value = w->literalDecode[in.Peek8()];
     if (value == 0xFF) {
       if ((in.bits & 0x3F) != 0) {
-        if (!in.Consume<true>(4)) return kErrorToken;
+        if (!in.template Consume<true>(4)) return kErrorToken;
         value = w->literalDecodeAfter4[in.Peek8()];
       } else {
-        if (!in.Consume<true>(6)) return kErrorToken;
+        if (!in.template Consume<true>(6)) return kErrorToken;
         value = w->literalDecodeAfter6[in.Peek8() & 0x7F];
       }
     }
   } else {
-    if (!in.Consume<true>(8)) return kErrorToken;
+    if (!in.template Consume<true>(8)) return kErrorToken;
     value = w->literalDecodeAfter8[in.Peek8()];
   }
-  if (!in.Consume<true>(w->literalBits[value])) return kErrorToken;
+  if (!in.template Consume<true>(w->literalBits[value])) return kErrorToken;
   return value;
 }
 
@@ -283,62 +321,69 @@ inline unsigned DecodeCodedLiteral(BitReader& in, const ExplodeWork* w) {
 // look-ahead and reading when it must. Gives a literal byte (0-255), a match
 // (kMatchToken + length - 2, with its distance in *distance), kEndToken, or
 // kErrorToken when the input ran out.
-unsigned DecodeToken(BitReader& in, const ExplodeWork* w, unsigned* distance) {
+template <typename BitWord>
+unsigned DecodeToken(BitReader<BitWord>& in, const ExplodeWork* w, unsigned* distance) {
   if ((in.bits & 1) != 0) {
-    if (!in.Consume<true>(1)) return kErrorToken;
+    if (!in.template Consume<true>(1)) return kErrorToken;
     const unsigned code = w->lengthDecode[in.Peek8()];
-    if (!in.Consume<true>(w->lengthBits[code])) return kErrorToken;
+    if (!in.template Consume<true>(w->lengthBits[code])) return kErrorToken;
     unsigned length = code;
     if (const unsigned extra = w->lengthExtraBits[code]; extra != 0) {
       const unsigned x = static_cast<unsigned>(in.bits) & ((1u << extra) - 1);
       // The end code's extra bits may be the last bits of the input.
-      if (!in.Consume<true>(extra) && code + x != kEndCodePlusExtra) return kErrorToken;
+      if (!in.template Consume<true>(extra) && code + x != kEndCodePlusExtra) return kErrorToken;
       length = w->lengthBase[code] + x;
     }
     const unsigned token = kMatchToken + length;
     if (token >= kEndToken) return kEndToken;
 
     const unsigned prefix = w->distanceDecode[in.Peek8()];
-    if (!in.Consume<true>(w->distanceBits[prefix])) return kErrorToken;
+    if (!in.template Consume<true>(w->distanceBits[prefix])) return kErrorToken;
     unsigned d;
     if (length == 0) {  // a match of length 2
       d = (prefix << 2) | (static_cast<unsigned>(in.bits) & 3);
-      if (!in.Consume<true>(2)) return kErrorToken;
+      if (!in.template Consume<true>(2)) return kErrorToken;
     } else {
       d = (prefix << w->dictionaryBits) | (static_cast<unsigned>(in.bits) & w->distanceMask);
-      if (!in.Consume<true>(w->dictionaryBits)) return kErrorToken;
+      if (!in.template Consume<true>(w->dictionaryBits)) return kErrorToken;
     }
     *distance = d + 1;
     return token;
   }
 
-  if (!in.Consume<true>(1)) return kErrorToken;
+  if (!in.template Consume<true>(1)) return kErrorToken;
   if (w->literalMode == 0) {
     const unsigned value = in.Peek8();
-    if (!in.Consume<true>(8)) return kErrorToken;
+    if (!in.template Consume<true>(8)) return kErrorToken;
     return value;
   }
   return DecodeCodedLiteral(in, w);
 }
 
-// The same for a match when the bit buffer already holds a whole token and
-// its look-ahead (kTokenBitsWithLookAhead bits), so that no consume can need
-// input: whole fields are dropped at once, through the combined tables. The
-// flag bit is known to be 1. With kRefill (needs CanRefillWide()) it needs
-// only kFastBits: bytes of inputBuffer are taken in as the length's bits are
-// dropped, which leaves at least kFastBits bits after the distance.
-template <bool kRefill>
-inline unsigned DecodeMatchFast(BitReader& in, unsigned dictionaryBits, unsigned* distance) {
+// The same for a match when the bit buffer already holds the flag (known to
+// be 1), the length code and the extra bits with their look-ahead, so that
+// no consume can need input: whole fields are dropped at once, through the
+// combined tables. With kRefill (needs CanRefillWide()) bytes of inputBuffer
+// are taken in after the length, for the distance: 64 bits leave at least
+// kFastBits after it. 32 bits refill only when the length left fewer than
+// the distance's 14 bits, which happens for long matches only, and may leave
+// fewer than 8 bits of look-ahead (see DecodeTokens). Without kRefill, the
+// bit buffer must hold the whole token and its look-ahead
+// (kTokenBitsWithLookAhead bits).
+template <bool kRefill, typename BitWord>
+inline unsigned DecodeMatchFast(BitReader<BitWord>& in, unsigned dictionaryBits,
+                                unsigned* distance) {
   const unsigned low = static_cast<unsigned>(in.bits);
   const unsigned entry = kMatchTables.length[low & 0xFF];
   const unsigned length = ((entry >> 10) & 0x1FF) + ((low >> ((entry >> 6) & 0x0F)) & (entry >> 19));
-  if (kRefill) {
+  if (kRefill && !BitReader<BitWord>::kNarrow) {
     in.ConsumeRefilled(entry & 0x3F);
   } else {
-    in.Consume<false>(entry & 0x3F);
+    in.template Consume<false>(entry & 0x3F);
   }
   const unsigned token = kMatchToken + length;
   if (token >= kEndToken) return kEndToken;
+  if (kRefill && BitReader<BitWord>::kNarrow && in.count < kDistanceBitsMost) in.RefillWide();
 
   // The distance takes at most 14 bits, all within the low 32.
   const unsigned rest = static_cast<unsigned>(in.bits);
@@ -347,17 +392,17 @@ inline unsigned DecodeMatchFast(BitReader& in, unsigned dictionaryBits, unsigned
   const unsigned lowBits = length == 0 ? 2 : dictionaryBits;
   *distance = (((prefixEntry >> 6) << lowBits) |
                ((rest >> prefixBits) & ((1u << lowBits) - 1))) + 1;
-  in.Consume<false>(prefixBits + lowBits);
+  in.template Consume<false>(prefixBits + lowBits);
   return token;
 }
 
 // A literal token, flag bit (known to be 0) included, when the bit buffer
 // holds its bits and their look-ahead: 1 + 13 + 8 in coded mode, 1 + 8 + 8
-// in plain mode. With kRefill (needs CanRefillWide()) bytes of inputBuffer
-// are taken in at the same time, which leaves at least 56 - 14 bits (56 - 9
-// in plain mode).
-template <bool kCoded, bool kRefill>
-inline unsigned DecodeLiteralFast(BitReader& in) {
+// in plain mode. With kRefill (needs sizeof(BitWord) bytes left) bytes of
+// inputBuffer are taken in at the same time, which leaves at least
+// kWidth - 8 - 14 bits (kWidth - 8 - 9 in plain mode).
+template <bool kCoded, bool kRefill, typename BitWord>
+inline unsigned DecodeLiteralFast(BitReader<BitWord>& in) {
   const unsigned low = static_cast<unsigned>(in.bits);
   unsigned bits;
   unsigned value;
@@ -380,7 +425,7 @@ inline unsigned DecodeLiteralFast(BitReader& in) {
   if (kRefill) {
     in.ConsumeRefilled(bits);
   } else {
-    in.Consume<false>(bits);
+    in.template Consume<false>(bits);
   }
   return value;
 }
@@ -394,24 +439,23 @@ inline void StoreLe64(std::uint8_t* p, std::uint64_t v) {
   std::memcpy(p, &v, sizeof v);
 }
 
-// Copies `length` bytes from `distance` bytes back to window[position], byte
-// after byte in ascending order as far as anyone can tell, in steps of 8
-// bytes that may write up to 7 bytes past the match, above the output
+// Copies `length` bytes from `distance` bytes back to `to` (inside window),
+// byte after byte in ascending order as far as anyone can tell, in steps of
+// 8 bytes that may write up to 7 bytes past the match, above the output
 // position, where nothing is read before it is written again. A match
-// begins below kFlushPosition, so two steps always fit; further ones only
+// begins below kFlushPosition, so four steps always fit; further ones only
 // where the window has 7 bytes to spare past the match, else the rest goes
 // byte by byte.
 // - Distance 8 or more: each step reads only bytes already final.
 // - Distance below 8: the last `distance` bytes repeat. They are spread over
 //   8 bytes in a register, which is stored every `distance` * n bytes (the
 //   largest such step up to 8), so that no step reads what another wrote.
-inline void CopyMatch(std::uint8_t* window, unsigned position, unsigned distance,
+inline void CopyMatch(std::uint8_t* window, std::uint8_t* to, unsigned distance,
                       unsigned length) {
   static_assert(kFlushPosition + 32 <= kExplodeWindowSize, "four steps fit past any match start");
-  std::uint8_t* to = window + position;
   const std::uint8_t* from = to - distance;
   std::uint8_t* const stop = to + length;
-  const bool stepsFit = position + length + 7 <= kExplodeWindowSize;
+  const bool stepsFit = stop + 7 <= window + kExplodeWindowSize;
   if (distance < 8) {
     if (!stepsFit) {
       while (to < stop) *to++ = *from++;
@@ -419,7 +463,7 @@ inline void CopyMatch(std::uint8_t* window, unsigned position, unsigned distance
     }
     // The last `distance` bytes, from the 8 bytes before `to` (all of them
     // history or output already), spread over the whole register.
-    std::uint64_t pattern = LoadLe64(to - 8) >> (64 - 8 * distance);
+    std::uint64_t pattern = LoadLe<std::uint64_t>(to - 8) >> (64 - 8 * distance);
     for (unsigned n = distance; n < 8; n *= 2) pattern |= pattern << (8 * n);
     // 8 - 8 % distance for distances 1 to 7, four bits each.
     const unsigned step = (0x76586880u >> (4 * distance)) & 0x0F;
@@ -450,89 +494,120 @@ inline void CopyMatch(std::uint8_t* window, unsigned position, unsigned distance
 // The main loop: decodes tokens into the window and writes full blocks until
 // the end code or the end of input. Returns kEndToken or kErrorToken and
 // leaves the output position in *outputPosition.
-template <bool kCoded>
-unsigned DecodeTokens(BitReader& reader, ExplodeWork* w, unsigned* outputPosition) {
+template <bool kCoded, typename BitWord>
+unsigned DecodeTokens(BitReader<BitWord>& reader, ExplodeWork* w, unsigned* outputPosition) {
+  constexpr bool kNarrow = BitReader<BitWord>::kNarrow;
   std::uint8_t* const window = w->window;
+  std::uint8_t* const flushAt = window + kFlushPosition;
   const unsigned dictionaryBits = w->dictionaryBits;
-  unsigned position = *outputPosition;
+  std::uint8_t* out = window + *outputPosition;
   unsigned token;
   // A copy whose address never leaves this function, so that the bit buffer
   // can stay in registers; `reader` is brought up to date around the
   // field-by-field path.
-  BitReader in = reader;
+  BitReader<BitWord> in = reader;
   for (;;) {
     if (in.CanRefillWide()) {
-      // Every token decoded here leaves kFastBits for the next one; only the
-      // field-by-field path leaves fewer.
-      if (in.count < kFastBits) in.RefillWide();
+      // Every token decoded here by 64 bits leaves kFastBits for the next
+      // one; only the field-by-field path leaves fewer. 32 bits refill before
+      // every token (a refill with 24 bits held changes nothing).
+      if (kNarrow || in.count < kFastBits) in.RefillWide();
       if ((in.bits & 1) == 0) {
-        // A refilled literal leaves at least 42 bits (47 in plain mode), so
-        // the next one (two in plain mode) can go without a refill.
+        // 64 bits: a refilled literal leaves at least 42 bits (47 in plain
+        // mode), so the next one (two in plain mode) can go without a
+        // refill. 32 bits refill before each coded literal and each pair of
+        // plain ones (the first refill changes nothing, and costs less than
+        // the register it would take to skip); a pair may leave 6 bits.
         do {
-          window[position++] = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, true>(in));
-          if ((in.bits & 1) == 0 && position < kFlushPosition) {
-            window[position++] = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
-            if (!kCoded && (in.bits & 1) == 0 && position < kFlushPosition) {
-              window[position++] = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
+          if (kNarrow) {
+            in.RefillWide();
+            *out++ = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
+            if (!kCoded && (in.bits & 1) == 0 && out < flushAt) {
+              *out++ = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
+            }
+            continue;
+          }
+          *out++ = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, true>(in));
+          if (!kNarrow && (in.bits & 1) == 0 && out < flushAt) {
+            *out++ = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
+            if (!kCoded && (in.bits & 1) == 0 && out < flushAt) {
+              *out++ = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
             }
           }
-        } while ((in.bits & 1) == 0 && position < kFlushPosition && in.CanRefillWide());
+        } while ((in.bits & 1) == 0 && out < flushAt && in.CanRefillWide());
       } else {
         unsigned distance = 0;
         token = DecodeMatchFast<true>(in, dictionaryBits, &distance);
         if (token >= kEndToken) break;
         const unsigned length = token - kMatchToken + 2;
-        CopyMatch(window, position, distance, length);
-        position += length;
+        if (kNarrow && distance >= 8 && length <= 16) {
+          // Most matches, copied here rather than through a call, which on
+          // a 32-bit target costs as much again; see CopyMatch for why 8-byte
+          // steps are safe (a match begins below kFlushPosition).
+          Copy8(out, out - distance);
+          Copy8(out + 8, out + 8 - distance);
+        } else {
+          CopyMatch(window, out, distance, length);
+        }
+        out += length;
       }
-    } else if (in.count >= kTokenBitsWithLookAhead) {
-      // Within the last 7 bytes of inputBuffer, while the bits still hold a
-      // whole token.
+    } else if (kTokenBitsWithLookAhead < BitReader<BitWord>::kWidth &&
+               in.count >= kTokenBitsWithLookAhead) {
+      // 64 bits, within the last 7 bytes of inputBuffer, while the bits
+      // still hold a whole token.
       if ((in.bits & 1) == 0) {
-        window[position++] = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
+        *out++ = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
       } else {
         unsigned distance = 0;
         token = DecodeMatchFast<false>(in, dictionaryBits, &distance);
         if (token >= kEndToken) break;
         const unsigned length = token - kMatchToken + 2;
-        CopyMatch(window, position, distance, length);
-        position += length;
+        CopyMatch(window, out, distance, length);
+        out += length;
       }
     } else {
+      // A 32-bit match or pair of plain literals may have left fewer than 8
+      // bits; inputBuffer still holds 2 bytes then, since the token began
+      // with 8 and took at most 6.
+      if (kNarrow && in.count < 8) {
+        in.bits |= static_cast<BitWord>(*in.next++) << in.count;
+        in.count += 8;
+      }
       unsigned distance = 0;
       reader = in;
       token = DecodeToken(reader, w, &distance);
       in = reader;
       if (token < kMatchToken) {
-        window[position++] = static_cast<std::uint8_t>(token);
+        *out++ = static_cast<std::uint8_t>(token);
       } else if (token < kEndToken) {
         // Rare here (near the end of each input block): byte by byte.
         const unsigned length = token - kMatchToken + 2;
-        for (unsigned i = 0; i < length; ++i, ++position) {
-          window[position] = window[position - distance];
-        }
+        for (unsigned i = 0; i < length; ++i, ++out) *out = out[-static_cast<std::ptrdiff_t>(distance)];
       } else {
         break;
       }
     }
-    if (position >= kFlushPosition) {
+    if (out >= flushAt) {
       unsigned blockSize = kExplodeBlockSize;
       w->writeCallback(reinterpret_cast<char*>(window + kExplodeBlockSize), &blockSize,
                        w->userParameter);
       // The block just written stays below kExplodeBlockSize as history.
+      const unsigned position = static_cast<unsigned>(out - window);
       std::memmove(window, window + kExplodeBlockSize, position - kExplodeBlockSize);
-      position -= kExplodeBlockSize;
+      out -= kExplodeBlockSize;
     }
   }
   reader = in;
-  *outputPosition = position;
+  *outputPosition = static_cast<unsigned>(out - window);
   return token;
 }
 
 }  // namespace
 
-std::uint32_t explode(ExplodeReadCallback readCallback, ExplodeWriteCallback writeCallback,
-                      void* work, void* userParameter) {
+template <typename BitWord>
+std::uint32_t ExplodeWithBitBuffer(ExplodeReadCallback readCallback,
+                                   ExplodeWriteCallback writeCallback, void* work,
+                                   void* userParameter) {
   ExplodeWork* const w = static_cast<ExplodeWork*>(work);
   w->readCallback = readCallback;
   w->writeCallback = writeCallback;
@@ -565,16 +640,27 @@ std::uint32_t explode(ExplodeReadCallback readCallback, ExplodeWriteCallback wri
   // History before the first output byte reads as zeros.
   std::memset(w->window, 0, kExplodeBlockSize);
 
-  BitReader in{w, w->bitBuffer, 8, w->inputPosition, w->inputCount};
+  BitReader<BitWord> in{w, w->bitBuffer, 8, w->inputBuffer + w->inputPosition,
+                        w->inputBuffer + w->inputCount};
   unsigned position = kExplodeBlockSize;
   const unsigned token = w->literalMode != 0 ? DecodeTokens<true>(in, w, &position)
                                              : DecodeTokens<false>(in, w, &position);
 
   w->outputPosition = position;
   w->bitBuffer = static_cast<std::uint32_t>(in.bits);
-  w->inputPosition = in.position;
-  w->inputCount = in.end;
+  w->inputPosition = static_cast<std::uint32_t>(in.next - w->inputBuffer);
+  w->inputCount = static_cast<std::uint32_t>(in.end - w->inputBuffer);
   unsigned finalSize = position - kExplodeBlockSize;
   writeCallback(reinterpret_cast<char*>(w->window + kExplodeBlockSize), &finalSize, userParameter);
   return token == kEndToken ? kExplodeOk : kExplodeTruncated;
+}
+
+template std::uint32_t ExplodeWithBitBuffer<std::uint32_t>(ExplodeReadCallback,
+                                                           ExplodeWriteCallback, void*, void*);
+template std::uint32_t ExplodeWithBitBuffer<std::uint64_t>(ExplodeReadCallback,
+                                                           ExplodeWriteCallback, void*, void*);
+
+std::uint32_t explode(ExplodeReadCallback readCallback, ExplodeWriteCallback writeCallback,
+                      void* work, void* userParameter) {
+  return ExplodeWithBitBuffer<ExplodeBitWord>(readCallback, writeCallback, work, userParameter);
 }

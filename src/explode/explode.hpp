@@ -72,8 +72,8 @@ struct ExplodeWork {
   std::uint32_t dictionaryBits; // stream byte 1: low distance bits of matches longer than 2
   std::uint32_t distanceMask;   // 2^dictionaryBits - 1
   // The bit state at the points where the decoder leaves it (start-up and
-  // return). While decoding, the bits live in a 64-bit local that holds the
-  // same 8-bit look-ahead plus bytes of inputBuffer fetched early.
+  // return). While decoding, the bits live in a register-wide local that
+  // holds the same 8-bit look-ahead plus bytes of inputBuffer fetched early.
   std::uint32_t bitBuffer;      // low 8 bits: the next 8 bits of the stream
   std::uint32_t extraBits;      // valid bits of bitBuffer above its low 8
   std::uint32_t inputPosition;  // index of the next unread byte in inputBuffer
@@ -112,3 +112,25 @@ static_assert(sizeof(ExplodeWork) <= 12596, "the work area must fit the 12596-by
 // an ExplodeResult.
 std::uint32_t explode(ExplodeReadCallback readCallback, ExplodeWriteCallback writeCallback,
                       void* work, void* userParameter);
+
+// The width of the decoder's bit buffer: a register's. explode uses this one.
+#if UINTPTR_MAX == 0xFFFFFFFFu
+typedef std::uint32_t ExplodeBitWord;
+#else
+typedef std::uint64_t ExplodeBitWord;
+#endif
+
+// explode with a bit buffer of BitWord, std::uint32_t or std::uint64_t (both
+// are built on every target). The two give the same results and the same
+// callback calls for every input; they differ only in speed on a target
+// whose registers are narrower or wider. The host tests run both.
+template <typename BitWord>
+std::uint32_t ExplodeWithBitBuffer(ExplodeReadCallback readCallback,
+                                   ExplodeWriteCallback writeCallback, void* work,
+                                   void* userParameter);
+extern template std::uint32_t ExplodeWithBitBuffer<std::uint32_t>(ExplodeReadCallback,
+                                                                  ExplodeWriteCallback, void*,
+                                                                  void*);
+extern template std::uint32_t ExplodeWithBitBuffer<std::uint64_t>(ExplodeReadCallback,
+                                                                  ExplodeWriteCallback, void*,
+                                                                  void*);

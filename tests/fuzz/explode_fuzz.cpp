@@ -7,6 +7,7 @@
 // callback splits it: serving the same bytes in reads of 1 byte after the
 // first gives the same result, the same output and the same writes, while
 // that path decodes every token field by field instead of from a full buffer.
+// The 32-bit bit buffer that setup.exe uses gives the same as the host's.
 #include "explode/explode.hpp"
 
 #include <cstdint>
@@ -50,10 +51,13 @@ void Write(char* buffer, unsigned* size, void* userParameter) {
   run->writes.push_back(*size);
 }
 
-std::uint32_t Decode(const std::uint8_t* data, std::size_t size, std::size_t chunk, Run& run) {
+typedef std::uint32_t (*ExplodeFunction)(ExplodeReadCallback, ExplodeWriteCallback, void*, void*);
+
+std::uint32_t Decode(const std::uint8_t* data, std::size_t size, std::size_t chunk, Run& run,
+                     ExplodeFunction decoder = explode) {
   static std::unique_ptr<ExplodeWork> work(new ExplodeWork);
   run = Run{data, size, 0, chunk, 0, {}, {}};
-  return explode(Read, Write, work.get(), &run);
+  return decoder(Read, Write, work.get(), &run);
 }
 
 }  // namespace
@@ -75,5 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(Decode(data, size, 1, bytewise) == result);
   Check(bytewise.output == whole.output);
   Check(bytewise.writes == whole.writes);
+
+  // setup.exe's 32-bit bit buffer sees the same stream, in the same reads.
+  Run narrow;
+  Check(Decode(data, size, kExplodeInputSize, narrow, ExplodeWithBitBuffer<std::uint32_t>) == result);
+  Check(narrow.output == whole.output && narrow.writes == whole.writes && narrow.reads == whole.reads);
   return 0;
 }

@@ -91,16 +91,32 @@ struct Decoded {
   std::string trace;
 };
 
-Decoded Explode(const std::vector<std::uint8_t>& stream, unsigned chunk = kExplodeInputSize,
-                bool firstReadWhole = true) {
+typedef std::uint32_t (*ExplodeFunction)(ExplodeReadCallback, ExplodeWriteCallback, void*, void*);
+
+Decoded ExplodeWith(ExplodeFunction decoder, const std::vector<std::uint8_t>& stream,
+                    unsigned chunk, bool firstReadWhole) {
   Session session;
   session.input = stream;
   session.chunk = chunk;
   session.firstReadWhole = firstReadWhole;
   auto work = std::make_unique<ExplodeWork>();
   std::memset(work.get(), 0xA5, sizeof(ExplodeWork));  // it need not be initialised
-  const std::uint32_t result = explode(ReadChunk, WriteBlock, work.get(), &session);
+  const std::uint32_t result = decoder(ReadChunk, WriteBlock, work.get(), &session);
   return {result, session.output, session.writeSizes, session.readSizesAsked, session.trace};
+}
+
+// Decodes with the 64-bit bit buffer (explode's on this host) and with the
+// 32-bit one (setup.exe's), which must agree in result, output and every
+// callback call; gives the 64-bit decoder's view.
+Decoded Explode(const std::vector<std::uint8_t>& stream, unsigned chunk = kExplodeInputSize,
+                bool firstReadWhole = true) {
+  const Decoded wide = ExplodeWith(ExplodeWithBitBuffer<std::uint64_t>, stream, chunk, firstReadWhole);
+  const Decoded narrow = ExplodeWith(ExplodeWithBitBuffer<std::uint32_t>, stream, chunk, firstReadWhole);
+  EXPECT_EQ(narrow.result, wide.result) << "the 32-bit bit buffer, reads of " << chunk;
+  EXPECT_EQ(narrow.output, wide.output) << "the 32-bit bit buffer, reads of " << chunk;
+  EXPECT_EQ(narrow.trace, wide.trace) << "the 32-bit bit buffer, reads of " << chunk;
+  EXPECT_EQ(narrow.readSizesAsked, wide.readSizesAsked) << "the 32-bit bit buffer, reads of " << chunk;
+  return wide;
 }
 
 std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
@@ -601,12 +617,15 @@ TEST(ExplodeWorkArea, ServesStreamAfterStreamAndFitsTheArchiveAllocation) {
   const std::vector<std::uint8_t> coded =
       StreamWriter(1, 4).CodedLiteral(0x0000, 13).EndCode().ZeroBytes(1).bytes();
   const std::vector<std::uint8_t> plain = PlainLiterals(5000);
-  for (int round = 0; round < 2; ++round) {
-    for (const auto* stream : {&coded, &plain}) {
-      Session s;
-      s.input = *stream;
-      EXPECT_EQ(explode(ReadChunk, WriteBlock, work.get(), &s), kExplodeOk);
-      EXPECT_EQ(s.output, Explode(*stream).output);
+  for (ExplodeFunction decoder :
+       {explode, ExplodeWithBitBuffer<std::uint32_t>, ExplodeWithBitBuffer<std::uint64_t>}) {
+    for (int round = 0; round < 2; ++round) {
+      for (const auto* stream : {&coded, &plain}) {
+        Session s;
+        s.input = *stream;
+        EXPECT_EQ(decoder(ReadChunk, WriteBlock, work.get(), &s), kExplodeOk);
+        EXPECT_EQ(s.output, Explode(*stream).output);
+      }
     }
   }
 }

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -223,6 +224,34 @@ Decoded Explode(std::span<const std::uint8_t> stream) {
   return decoded;
 }
 
+// Decodes with setup.exe's 32-bit bit buffer, which the host's explode does
+// not use, from one buffer into another.
+struct MemoryStreams {
+  std::span<const std::uint8_t> input;
+  std::size_t at = 0;
+  std::vector<std::uint8_t> output;
+};
+
+Decoded ExplodeWith32BitBuffer(std::span<const std::uint8_t> stream) {
+  MemoryStreams streams{stream};
+  auto work = std::make_unique<ExplodeWork>();
+  const auto read = [](char* buffer, unsigned* size, void* user) -> unsigned {
+    auto* s = static_cast<MemoryStreams*>(user);
+    const std::size_t n = std::min<std::size_t>(*size, s->input.size() - s->at);
+    if (n != 0) std::memcpy(buffer, s->input.data() + s->at, n);
+    s->at += n;
+    return static_cast<unsigned>(n);
+  };
+  const auto write = [](char* buffer, unsigned* size, void* user) {
+    auto* s = static_cast<MemoryStreams*>(user);
+    s->output.insert(s->output.end(), buffer, buffer + *size);
+  };
+  Decoded decoded;
+  decoded.result = ExplodeWithBitBuffer<std::uint32_t>(read, write, work.get(), &streams);
+  decoded.output = std::move(streams.output);
+  return decoded;
+}
+
 ImplodeChoice Choice(LiteralMode mode, unsigned dictionarySize) { return ImplodeChoice{mode, dictionarySize}; }
 
 // Checks one stream against both decoders and the rules of the format.
@@ -241,6 +270,10 @@ void ExpectValidRoundTrip(const std::vector<std::uint8_t>& input, const std::vec
   EXPECT_EQ(decoded.result, 0u);
   EXPECT_TRUE(decoded.output == input) << "explode output differs, " << decoded.output.size() << " bytes of "
                                        << input.size();
+  const Decoded narrow = ExplodeWith32BitBuffer(stream);
+  EXPECT_EQ(narrow.result, 0u);
+  EXPECT_TRUE(narrow.output == input) << "the 32-bit bit buffer's output differs, " << narrow.output.size()
+                                      << " bytes of " << input.size();
 }
 
 constexpr std::array<LiteralMode, 2> kModes = {LiteralMode::Binary, LiteralMode::Ascii};
