@@ -4,7 +4,7 @@
 # then the decoder's speed as the host and as setup.exe build it
 # (scripts/decode_bench.sh), the build time of a 72 MiB package with one job
 # and with every core, and the time setup.exe takes to install a 64 MiB
-# package under Wine against a copy of its files (bench/install_bench.sh).
+# package under Wine against a copy of its files (scripts/install_bench.sh).
 # Expects the host build (build/host) to be done; builds implode_bench if it
 # is missing. Prints figures only: nothing here passes or fails on speed.
 set -euo pipefail
@@ -27,5 +27,5 @@ build/bin/package_bench "$corpus" build/bench_package
 rm -rf build/bench_package
 echo
 echo "installation: setup.exe /S against xcopy of the same files, under Wine"
-bench/install_bench.sh "$corpus" build/install_bench
+scripts/install_bench.sh "$corpus" build/install_bench
 rm -rf build/install_bench

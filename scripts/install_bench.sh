@@ -7,7 +7,7 @@
 # (`setup.exe /S /D dir`) and `xcopy` of the installed files. Prints the median
 # of each and the ratios installation/copy. Prints figures only.
 #
-# Usage: bench/install_bench.sh [CORPUS_DIR] [WORK_DIR]
+# Usage: scripts/install_bench.sh [CORPUS_DIR] [WORK_DIR]
 # Expects build/bin/setuppack and build/bin/setup.exe (make build).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
