@@ -37,10 +37,9 @@ while read -r file median best width; do
   printf '%-8s %-8s %10s %10s  (%s bit buffer)\n' x86-64 "${file%.imp}" "$median" "$best" "$width"
 done <<< "$host"
 
-# Wine's loader for 32-bit programs is an i386 program itself: a kernel
-# without i386 support refuses it ("Exec format error").
-if ! wine --version >/dev/null 2>&1; then
-  echo "i686: not run: Wine cannot run here ($(wine --version 2>&1 | head -n1))"
+source scripts/wine_session.sh
+if ! wine_runs; then
+  echo "i686: not run: Wine cannot run here ($wine_unavailable)"
   exit 0
 fi
 if [ ! -f "$bin/decode_bench.exe" ]; then
@@ -49,14 +48,8 @@ if [ ! -f "$bin/decode_bench.exe" ]; then
 fi
 
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/decode_bench.XXXXXX")
-cleanup() {
-  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-  rm -rf "$prefix"
-}
-trap cleanup EXIT
-export WINEARCH=win32 WINEPREFIX=$prefix WINEDEBUG=-all
-wineboot --init >/dev/null 2>&1 || true
-wineserver -w || true
+start_wine_session "$prefix"
+trap 'wine_session_end; rm -rf "$prefix"' EXIT
 
 # Wine maps the root of the file system as drive Z:.
 winpairs=()

@@ -28,10 +28,9 @@ echo "== Listing $program"
 "$bin/setuppack" list "$program"
 echo
 
-# Wine's loader for 32-bit programs is an i386 program itself: a kernel
-# without i386 support refuses it ("Exec format error"). The host half of the
-# demonstration still runs there.
-if ! wine --version >/dev/null 2>&1; then
+source scripts/wine_session.sh
+# Where Wine cannot run, the host half of the demonstration still does.
+if ! wine_runs; then
   echo "== Extracting $program on the host into $demo/extracted"
   rm -rf "$demo/extracted"
   "$bin/setuppack" extract "$program" -d "$demo/extracted"
@@ -42,34 +41,8 @@ if ! wine --version >/dev/null 2>&1; then
   exit 0
 fi
 
-export WINEARCH=win32
-export WINEPREFIX=$root/$demo/prefix
-export WINEDEBUG=-all
-
-xvfb_pid=
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  if [[ -n $xvfb_pid ]]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
-}
-trap cleanup EXIT
-
-if [[ -z ${DISPLAY:-} ]]; then
-  Xvfb :99 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  export DISPLAY=:99
-  sleep 1
-fi
-
-echo "== Creating a fresh 32-bit Wine prefix in $WINEPREFIX"
-rm -rf "$WINEPREFIX"
-wineboot --init >/dev/null 2>&1
-# No window manager runs on the demo display: unmanaged windows spare Wine its
-# wait for one whenever a window is hidden.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-wineserver -w
+echo "== Creating a fresh 32-bit Wine prefix in $root/$demo/prefix"
+start_wine_session "$root/$demo/prefix" 1024x768x24
 
 echo "== Running: wine $program /S /D \"$target\""
 set +e
@@ -97,5 +70,4 @@ else
   echo "(nothing installed)"
 fi
 
-wineserver -k 2>/dev/null || true
 exit "$status"

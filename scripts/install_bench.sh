@@ -16,9 +16,8 @@ corpus=${1:-build/corpus}
 work=$(realpath -m "${2:-build/install_bench}")
 rounds=${ROUNDS:-5}
 
-# Wine's loader for 32-bit programs is an i386 program: a kernel without i386
-# support answers "Exec format error" and nothing here can run.
-if ! wine --version >/dev/null 2>&1; then
+source scripts/wine_session.sh
+if ! wine_runs; then
   echo "install benchmark: skipped, this machine cannot run Wine's 32-bit loader (wine --version fails)"
   exit 0
 fi
@@ -69,41 +68,10 @@ EOF
   build/bin/setuppack build "$work/$kind.toml" -o "$work/$kind.exe" --quiet >/dev/null
 done
 
-export WINEARCH=win32
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
-
-xvfb_pid=
-cleanup() {
-  # Only this benchmark's own prefix and X server are ended.
-  wineserver -k 2>/dev/null || true
-  if [[ -n $xvfb_pid ]]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
-}
-trap cleanup EXIT
-
-if [[ -z ${DISPLAY:-} ]]; then
-  # Xvfb takes a free display and writes its number once it accepts clients.
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-  xvfb_pid=$!
-  for _ in $(seq 100); do
-    [[ -s $work/display ]] && break
-    sleep 0.2
-  done
-  export DISPLAY=:$(head -n 1 "$work/display")
-fi
-
-wineboot --init >/dev/null 2>&1
-wineserver -w
+start_wine_session "$work/prefix" 1024x768x24
 # A persistent server from here on: each run starts without its start-up.
 # `wine program` returns when the program has ended.
 wineserver -p
-# No window manager runs on the display: unmanaged windows spare Wine its
-# wait for one whenever a window is hidden.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 
 drive=$WINEPREFIX/drive_c/bench
 mkdir -p "$drive"

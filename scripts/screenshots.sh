@@ -7,8 +7,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if ! wine --version >/dev/null 2>&1; then
-  echo "screenshots: Wine cannot run here ($(wine --version 2>&1 | head -n1));" >&2
+source scripts/wine_session.sh
+if ! wine_runs; then
+  echo "screenshots: Wine cannot run here ($wine_unavailable);" >&2
   echo "screenshots: they need a kernel that runs 32-bit programs" >&2
   exit 1
 fi
@@ -18,17 +19,9 @@ done
 
 out=docs/images
 work=$(mktemp -d)
-display=:$((90 + RANDOM % 100))
-export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all DISPLAY=$display
-Xvfb "$display" -screen 0 800x600x24 >/dev/null 2>&1 &
-xvfb=$!
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  kill "$xvfb" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-wineboot -i >/dev/null 2>&1
+unset DISPLAY  # always a display of our own, of a known size, without a window manager
+start_wine_session "$work/prefix" 800x600x24
+trap 'wine_session_end; rm -rf "$work"' EXIT
 mkdir -p "$out"
 build/bin/setuppack build examples/package.toml -o "$work/KorvaneSetup.exe" >/dev/null
 
