@@ -277,14 +277,21 @@ class Encoder {
   std::uint32_t ParseBlock(std::uint32_t start) {
     const std::uint32_t end = std::min<std::uint32_t>(size_, start + kBlockSize);
     const unsigned span = end - start;
-    std::fill(price_.begin(), price_.begin() + span + 1, kInfinite);
+    // Prices are set to infinite only as far as a token from a parsed
+    // position reaches: a long match ends the block early, and filling the
+    // whole block each time would cost more than the parse.
     price_[0] = 0;
+    unsigned filled = 0;
+    auto fillTo = [&](unsigned k) {
+      while (filled < k) price_[++filled] = kInfinite;
+    };
 
     for (std::uint32_t pos = start; pos < end; ++pos) {
       const unsigned k = pos - start;
       const std::uint32_t here = price_[k];
 
       // Literal.
+      fillTo(k + 1);
       std::uint32_t p = here + literalPrice_[in_[pos]];
       if (p < price_[k + 1]) {
         price_[k + 1] = p;
@@ -306,6 +313,11 @@ class Encoder {
       Insert(pos);
 
       const unsigned room = end - pos;  // matches end inside the block
+      if (count > 0) {
+        fillTo(k + std::min<unsigned>(matches_[count - 1].length, room));
+      } else if (pairDistance != 0) {
+        fillTo(std::min(k + 2, span));
+      }
       if (pairDistance != 0 && room >= 2) {
         p = here + lengthPrice_[2] + shortDistancePrice_[pairDistance];
         if (p < price_[k + 2]) {
@@ -384,18 +396,22 @@ class Encoder {
   std::array<std::uint8_t, kMaxShortDistance + 1> shortDistancePrice_{};
   std::array<std::uint8_t, kMaxWindow + 1> distancePrice_{};
 
-  std::array<std::uint32_t, kHashSize> head_{};
-  std::array<std::uint32_t, kMaxWindow> prev_{};
-  std::array<std::uint32_t, kHashSize> quadHead_{};
-  std::array<std::uint32_t, kMaxWindow> quadPrev_{};
-  std::array<std::uint32_t, kPairHashSize> pairHead_{};
-  std::array<std::uint32_t, kMaxShortDistance> pairPrev_{};
-  std::array<Match, kMaxMatch> matches_{};
+  // Left uninitialised on purpose: the heads are cleared by Run, a chain
+  // entry is read only after its position was inserted, and the parser state
+  // only where the parse has set it. Clearing all of it cost more than
+  // encoding a small member.
+  std::array<std::uint32_t, kHashSize> head_;
+  std::array<std::uint32_t, kMaxWindow> prev_;
+  std::array<std::uint32_t, kHashSize> quadHead_;
+  std::array<std::uint32_t, kMaxWindow> quadPrev_;
+  std::array<std::uint32_t, kPairHashSize> pairHead_;
+  std::array<std::uint32_t, kMaxShortDistance> pairPrev_;
+  std::array<Match, kMaxMatch> matches_;
 
-  std::array<std::uint32_t, kBlockSize + 1> price_{};
-  std::array<std::uint16_t, kBlockSize + 1> fromLength_{};
-  std::array<std::uint16_t, kBlockSize + 1> fromDistance_{};
-  std::array<std::uint16_t, kBlockSize + 1> path_{};
+  std::array<std::uint32_t, kBlockSize + 1> price_;
+  std::array<std::uint16_t, kBlockSize + 1> fromLength_;
+  std::array<std::uint16_t, kBlockSize + 1> fromDistance_;
+  std::array<std::uint16_t, kBlockSize + 1> path_;
 };
 
 }  // namespace
