@@ -82,13 +82,15 @@ struct SearchLevel {
 
 // The 3-byte chain holds one entry per position of the window, so a depth of
 // kMaxWindow walks it whole.
-constexpr SearchLevel kDefaultLevel{16, 32, 40};
+constexpr SearchLevel kDefaultLevel{16, 32, 32};
 constexpr SearchLevel kBestLevel{kMaxWindow, 512, kMaxMatch};
 
 constexpr unsigned kHashBits = 13;
 constexpr unsigned kHashSize = 1u << kHashBits;
-constexpr unsigned kPairHashBits = 12;
-constexpr unsigned kPairHashSize = 1u << kPairHashBits;
+// Length-2 matches come from a table of the last position of every byte
+// pair, kept as the low 16 bits of the position plus one and checked against
+// the bytes: the nearest pair is found with one look-up.
+constexpr unsigned kPairCount = 1u << 16;
 // Positions per parse block. Each block boundary forces the path through one
 // position and cuts the matches that would cross it: with a boundary every
 // 4 KiB that cost about 0.05% on text, with 32 KiB blocks it is negligible.
@@ -96,6 +98,8 @@ constexpr unsigned kPairHashSize = 1u << kPairHashBits;
 constexpr unsigned kBlockSize = 32768;
 static_assert(kBlockSize <= std::numeric_limits<std::uint16_t>::max());
 constexpr std::uint32_t kInfinite = std::numeric_limits<std::uint32_t>::max();
+// Prices are set to infinite this many offsets ahead at a time at least.
+constexpr unsigned kFillStep = 64;
 
 inline std::uint32_t Load32(const std::uint8_t* p) {
   std::uint32_t v;
@@ -153,7 +157,7 @@ class Encoder {
 
     head_.fill(0);
     quadHead_.fill(0);
-    pairHead_.fill(0);
+    lastPair_.fill(0);
     std::uint32_t start = 0;
     while (start < size_) start = ParseBlock(start);
 
@@ -177,10 +181,7 @@ class Encoder {
     return ((Load32(in_ + pos) & 0xFFFFFF) * 0x9E3779B1u) >> (32 - kHashBits);
   }
   std::uint32_t Hash4(std::uint32_t pos) const { return (Load32(in_ + pos) * 0x9E3779B1u) >> (32 - kHashBits); }
-  std::uint32_t Hash2(std::uint32_t pos) const {
-    std::uint32_t v = in_[pos] | (static_cast<std::uint32_t>(in_[pos + 1]) << 8);
-    return (v * 0x9E3779B1u) >> (32 - kPairHashBits);
-  }
+  std::uint32_t Pair(std::uint32_t pos) const { return in_[pos] | (static_cast<std::uint32_t>(in_[pos + 1]) << 8); }
 
   // Adds pos to the hash chains. Positions are stored plus one; 0 is empty.
   void Insert(std::uint32_t pos) {
@@ -194,11 +195,7 @@ class Encoder {
       quadPrev_[pos & (kMaxWindow - 1)] = quadHead_[h];
       quadHead_[h] = pos + 1;
     }
-    if (pos + 2 <= size_) {
-      const std::uint32_t h = Hash2(pos);
-      pairPrev_[pos & (kMaxShortDistance - 1)] = pairHead_[h];
-      pairHead_[h] = pos + 1;
-    }
+    if (pos + 2 <= size_) lastPair_[Pair(pos)] = static_cast<std::uint16_t>(pos + 1);
   }
 
   std::uint32_t Hash3At(std::uint32_t pos) const { return pos + 4 <= size_ ? Hash3(pos) : Hash3Tail(pos); }
@@ -217,17 +214,13 @@ class Encoder {
   unsigned FindMatches(std::uint32_t pos, unsigned limit, unsigned& pairDistance) {
     pairDistance = 0;
     if (limit < kMinMatch) return 0;
-    std::uint32_t candidate = pairHead_[Hash2(pos)];
-    while (candidate != 0) {
-      std::uint32_t c = candidate - 1;
-      std::uint32_t distance = pos - c;
-      if (distance > kMaxShortDistance) break;
-      if (in_[c] == in_[pos] && in_[c + 1] == in_[pos + 1]) {
-        pairDistance = distance;
-        break;
-      }
-      candidate = pairPrev_[c & (kMaxShortDistance - 1)];
-    }
+    // The stored low bits give the distance to the last occurrence when it
+    // lies less than 64 KiB back; the byte check rejects the rest.
+    const std::uint32_t pairBack = (pos + 1 - lastPair_[Pair(pos)]) & 0xFFFF;
+    if (pairBack - 1 < kMaxShortDistance && pairBack <= pos && in_[pos - pairBack] == in_[pos] &&
+        in_[pos - pairBack + 1] == in_[pos + 1])
+      pairDistance = pairBack;
+    std::uint32_t candidate;
 
     if (limit < 3) return 0;
     unsigned count = 0;
@@ -283,7 +276,10 @@ class Encoder {
     price_[0] = 0;
     unsigned filled = 0;
     auto fillTo = [&](unsigned k) {
-      while (filled < k) price_[++filled] = kInfinite;
+      if (filled >= k) return;
+      const unsigned to = std::min(std::max(k, filled + kFillStep), span);
+      std::fill(price_.begin() + filled + 1, price_.begin() + to + 1, kInfinite);
+      filled = to;
     };
 
     for (std::uint32_t pos = start; pos < end; ++pos) {
@@ -292,11 +288,7 @@ class Encoder {
 
       // Literal.
       fillTo(k + 1);
-      std::uint32_t p = here + literalPrice_[in_[pos]];
-      if (p < price_[k + 1]) {
-        price_[k + 1] = p;
-        fromLength_[k + 1] = 1;
-      }
+      Relax(k + 1, here + literalPrice_[in_[pos]], 1);
 
       unsigned limit = std::min<std::uint32_t>(kMaxMatch, size_ - pos);
       unsigned pairDistance = 0;
@@ -318,44 +310,44 @@ class Encoder {
       } else if (pairDistance != 0) {
         fillTo(std::min(k + 2, span));
       }
-      if (pairDistance != 0 && room >= 2) {
-        p = here + lengthPrice_[2] + shortDistancePrice_[pairDistance];
-        if (p < price_[k + 2]) {
-          price_[k + 2] = p;
-          fromLength_[k + 2] = 2;
-          fromDistance_[k + 2] = static_cast<std::uint16_t>(pairDistance);
-        }
-      }
-      unsigned length = 3;
-      for (unsigned j = 0; j < count; ++j) {
-        const unsigned top = std::min<unsigned>(matches_[j].length, room);
+      if (pairDistance != 0 && room >= 2)
+        Relax(k + 2, here + lengthPrice_[2] + shortDistancePrice_[pairDistance], 2 | pairDistance << 16);
+      if (count == 0) continue;
+      // One pass over every length, the match serving it chosen without a
+      // branch: the loop's exit is the only jump the processor cannot guess.
+      const unsigned top = std::min<unsigned>(matches_[count - 1].length, room);
+      unsigned j = 0;
+      for (unsigned length = 3; length <= top; ++length) {
+        j += length > matches_[j].length;
         const unsigned distance = matches_[j].distance;
-        const std::uint32_t base = here + distancePrice_[distance];
-        for (; length <= top; ++length) {
-          p = base + lengthPrice_[length];
-          if (p < price_[k + length]) {
-            price_[k + length] = p;
-            fromLength_[k + length] = static_cast<std::uint16_t>(length);
-            fromDistance_[k + length] = static_cast<std::uint16_t>(distance);
-          }
-        }
+        Relax(k + length, here + distancePrice_[distance] + lengthPrice_[length], length | distance << 16);
       }
     }
     EmitPath(span);
     return end;
   }
 
+  // Keeps the cheaper of the known way to block offset t and a token of
+  // `price` that ends there (step: length, and distance in the high half).
+  // Written without branches, as which one wins cannot be guessed.
+  void Relax(unsigned t, std::uint32_t price, std::uint32_t step) {
+    const std::uint32_t old = price_[t];
+    const std::uint32_t mask = 0u - static_cast<std::uint32_t>(price < old);
+    price_[t] = (price & mask) | (old & ~mask);
+    step_[t] = (step & mask) | (step_[t] & ~mask);
+  }
+
   // Writes the cheapest path from the block start to block offset k.
   void EmitPath(unsigned k) {
     unsigned steps = 0;
-    for (unsigned at = k; at > 0; at -= fromLength_[at]) path_[steps++] = static_cast<std::uint16_t>(at);
+    for (unsigned at = k; at > 0; at -= step_[at] & 0xFFFF) path_[steps++] = static_cast<std::uint16_t>(at);
     while (steps > 0) {
       const unsigned at = path_[--steps];
-      const unsigned length = fromLength_[at];
+      const unsigned length = step_[at] & 0xFFFF;
       if (length == 1) {
         EmitLiteral(in_[emitted_]);
       } else {
-        EmitMatch(length, fromDistance_[at]);
+        EmitMatch(length, step_[at] >> 16);
       }
     }
   }
@@ -404,13 +396,11 @@ class Encoder {
   std::array<std::uint32_t, kMaxWindow> prev_;
   std::array<std::uint32_t, kHashSize> quadHead_;
   std::array<std::uint32_t, kMaxWindow> quadPrev_;
-  std::array<std::uint32_t, kPairHashSize> pairHead_;
-  std::array<std::uint32_t, kMaxShortDistance> pairPrev_;
+  std::array<std::uint16_t, kPairCount> lastPair_;
   std::array<Match, kMaxMatch> matches_;
 
   std::array<std::uint32_t, kBlockSize + 1> price_;
-  std::array<std::uint16_t, kBlockSize + 1> fromLength_;
-  std::array<std::uint16_t, kBlockSize + 1> fromDistance_;
+  std::array<std::uint32_t, kBlockSize + 1> step_;  // how each offset is reached best
   std::array<std::uint16_t, kBlockSize + 1> path_;
 };
 
@@ -441,7 +431,14 @@ constexpr std::size_t kSampleSize = 48 * 1024;
 
 }  // namespace
 
-ImplodeChoice ChooseImplodeSettings(std::span<const std::uint8_t> input, const ImplodeOptions& options) {
+namespace {
+
+// Makes the automatic choices. When the candidates were tried on the whole
+// input at the level asked for, the winner's stream is the answer and is
+// handed back in `stream`, so Implode need not encode it again; otherwise
+// `stream` is left empty.
+ImplodeChoice Choose(std::span<const std::uint8_t> input, const ImplodeOptions& options,
+                     std::vector<std::uint8_t>* stream) {
   const unsigned fixedSize = CheckedDictionarySize(options.dictionarySize);
   std::vector<LiteralMode> modes;
   if (options.literals == LiteralMode::Auto) {
@@ -467,33 +464,50 @@ ImplodeChoice ChooseImplodeSettings(std::span<const std::uint8_t> input, const I
     const std::size_t stride = (input.size() - kSampleSize) / (count - 1);
     for (std::size_t i = 0; i < count; ++i) samples.push_back(input.subspan(i * stride, kSampleSize));
   }
+  // Trials run at the default level; on the whole input at that level they
+  // are the final streams themselves.
+  const bool keep = stream != nullptr && samples.size() == 1 && !options.best;
 
-  auto trialSize = [&](const ImplodeChoice& candidate) {
+  std::vector<std::uint8_t> bestStream;
+  auto trialSize = [&](const ImplodeChoice& candidate, bool& smaller, std::size_t bound) {
     std::size_t total = 0;
-    for (auto sample : samples) total += Encode(sample, candidate, false).size();
+    for (auto sample : samples) {
+      std::vector<std::uint8_t> trial = Encode(sample, candidate, false);
+      total += trial.size();
+      if (keep && total < bound) bestStream = std::move(trial);
+    }
+    smaller = total < bound;
     return total;
   };
   // The literal mode first, with the largest window asked for; then the
   // smaller windows with that mode.
   ImplodeChoice best{modes[0], sizes[0]};
-  std::size_t bestSize = trialSize(best);
+  bool smaller = false;
+  std::size_t bestSize = trialSize(best, smaller, std::numeric_limits<std::size_t>::max());
   for (std::size_t i = 1; i < modes.size(); ++i) {
     const ImplodeChoice candidate{modes[i], sizes[0]};
-    const std::size_t size = trialSize(candidate);
-    if (size < bestSize) {
+    const std::size_t size = trialSize(candidate, smaller, bestSize);
+    if (smaller) {
       bestSize = size;
       best = candidate;
     }
   }
   for (std::size_t i = 1; i < sizes.size(); ++i) {
     const ImplodeChoice candidate{best.literals, sizes[i]};
-    const std::size_t size = trialSize(candidate);
-    if (size < bestSize) {
+    const std::size_t size = trialSize(candidate, smaller, bestSize);
+    if (smaller) {
       bestSize = size;
       best = candidate;
     }
   }
+  if (keep) *stream = std::move(bestStream);
   return best;
+}
+
+}  // namespace
+
+ImplodeChoice ChooseImplodeSettings(std::span<const std::uint8_t> input, const ImplodeOptions& options) {
+  return Choose(input, options, nullptr);
 }
 
 std::vector<std::uint8_t> ImplodeWith(std::span<const std::uint8_t> input, const ImplodeChoice& choice, bool best) {
@@ -505,7 +519,9 @@ std::vector<std::uint8_t> ImplodeWith(std::span<const std::uint8_t> input, const
 
 std::vector<std::uint8_t> Implode(std::span<const std::uint8_t> input, const ImplodeOptions& options,
                                   ImplodeChoice& chosen) {
-  chosen = ChooseImplodeSettings(input, options);
+  std::vector<std::uint8_t> stream;
+  chosen = Choose(input, options, &stream);
+  if (!stream.empty()) return stream;
   return Encode(input, chosen, options.best);
 }
 
