@@ -87,10 +87,8 @@ constexpr SearchLevel kBestLevel{kMaxWindow, 512, kMaxMatch};
 
 constexpr unsigned kHashBits = 13;
 constexpr unsigned kHashSize = 1u << kHashBits;
-// Length-2 matches come from a table of the last position of every byte
-// pair, kept as the low 16 bits of the position plus one and checked against
-// the bytes: the nearest pair is found with one look-up.
-constexpr unsigned kPairCount = 1u << 16;
+constexpr unsigned kPairHashBits = 12;
+constexpr unsigned kPairHashSize = 1u << kPairHashBits;
 // Positions per parse block. Each block boundary forces the path through one
 // position and cuts the matches that would cross it: with a boundary every
 // 4 KiB that cost about 0.05% on text, with 32 KiB blocks it is negligible.
@@ -98,8 +96,9 @@ constexpr unsigned kPairCount = 1u << 16;
 constexpr unsigned kBlockSize = 32768;
 static_assert(kBlockSize <= std::numeric_limits<std::uint16_t>::max());
 constexpr std::uint32_t kInfinite = std::numeric_limits<std::uint32_t>::max();
-// Prices are set to infinite this many offsets ahead at a time at least.
-constexpr unsigned kFillStep = 64;
+// Prices are set to infinite this many offsets ahead at a time at least, so
+// the filling runs as a few long stores.
+constexpr unsigned kFillStep = 1024;
 
 inline std::uint32_t Load32(const std::uint8_t* p) {
   std::uint32_t v;
@@ -157,7 +156,7 @@ class Encoder {
 
     head_.fill(0);
     quadHead_.fill(0);
-    lastPair_.fill(0);
+    pairHead_.fill(0);
     std::uint32_t start = 0;
     while (start < size_) start = ParseBlock(start);
 
@@ -181,7 +180,10 @@ class Encoder {
     return ((Load32(in_ + pos) & 0xFFFFFF) * 0x9E3779B1u) >> (32 - kHashBits);
   }
   std::uint32_t Hash4(std::uint32_t pos) const { return (Load32(in_ + pos) * 0x9E3779B1u) >> (32 - kHashBits); }
-  std::uint32_t Pair(std::uint32_t pos) const { return in_[pos] | (static_cast<std::uint32_t>(in_[pos + 1]) << 8); }
+  std::uint32_t Hash2(std::uint32_t pos) const {
+    std::uint32_t v = in_[pos] | (static_cast<std::uint32_t>(in_[pos + 1]) << 8);
+    return (v * 0x9E3779B1u) >> (32 - kPairHashBits);
+  }
 
   // Adds pos to the hash chains. Positions are stored plus one; 0 is empty.
   void Insert(std::uint32_t pos) {
@@ -195,7 +197,11 @@ class Encoder {
       quadPrev_[pos & (kMaxWindow - 1)] = quadHead_[h];
       quadHead_[h] = pos + 1;
     }
-    if (pos + 2 <= size_) lastPair_[Pair(pos)] = static_cast<std::uint16_t>(pos + 1);
+    if (pos + 2 <= size_) {
+      const std::uint32_t h = Hash2(pos);
+      pairPrev_[pos & (kMaxShortDistance - 1)] = pairHead_[h];
+      pairHead_[h] = pos + 1;
+    }
   }
 
   std::uint32_t Hash3At(std::uint32_t pos) const { return pos + 4 <= size_ ? Hash3(pos) : Hash3Tail(pos); }
@@ -214,13 +220,17 @@ class Encoder {
   unsigned FindMatches(std::uint32_t pos, unsigned limit, unsigned& pairDistance) {
     pairDistance = 0;
     if (limit < kMinMatch) return 0;
-    // The stored low bits give the distance to the last occurrence when it
-    // lies less than 64 KiB back; the byte check rejects the rest.
-    const std::uint32_t pairBack = (pos + 1 - lastPair_[Pair(pos)]) & 0xFFFF;
-    if (pairBack - 1 < kMaxShortDistance && pairBack <= pos && in_[pos - pairBack] == in_[pos] &&
-        in_[pos - pairBack + 1] == in_[pos + 1])
-      pairDistance = pairBack;
-    std::uint32_t candidate;
+    std::uint32_t candidate = pairHead_[Hash2(pos)];
+    while (candidate != 0) {
+      std::uint32_t c = candidate - 1;
+      std::uint32_t distance = pos - c;
+      if (distance > kMaxShortDistance) break;
+      if (in_[c] == in_[pos] && in_[c + 1] == in_[pos + 1]) {
+        pairDistance = distance;
+        break;
+      }
+      candidate = pairPrev_[c & (kMaxShortDistance - 1)];
+    }
 
     if (limit < 3) return 0;
     unsigned count = 0;
@@ -313,14 +323,12 @@ class Encoder {
       if (pairDistance != 0 && room >= 2)
         Relax(k + 2, here + lengthPrice_[2] + shortDistancePrice_[pairDistance], 2 | pairDistance << 16);
       if (count == 0) continue;
-      // One pass over every length, the match serving it chosen without a
-      // branch: the loop's exit is the only jump the processor cannot guess.
-      const unsigned top = std::min<unsigned>(matches_[count - 1].length, room);
-      unsigned j = 0;
-      for (unsigned length = 3; length <= top; ++length) {
-        j += length > matches_[j].length;
-        const unsigned distance = matches_[j].distance;
-        Relax(k + length, here + distancePrice_[distance] + lengthPrice_[length], length | distance << 16);
+      unsigned length = 3;
+      for (unsigned j = 0; j < count; ++j) {
+        const unsigned top = std::min<unsigned>(matches_[j].length, room);
+        const std::uint32_t distance = matches_[j].distance;
+        const std::uint32_t base = here + distancePrice_[distance];
+        for (; length <= top; ++length) Relax(k + length, base + lengthPrice_[length], length | distance << 16);
       }
     }
     EmitPath(span);
@@ -329,12 +337,11 @@ class Encoder {
 
   // Keeps the cheaper of the known way to block offset t and a token of
   // `price` that ends there (step: length, and distance in the high half).
-  // Written without branches, as which one wins cannot be guessed.
   void Relax(unsigned t, std::uint32_t price, std::uint32_t step) {
-    const std::uint32_t old = price_[t];
-    const std::uint32_t mask = 0u - static_cast<std::uint32_t>(price < old);
-    price_[t] = (price & mask) | (old & ~mask);
-    step_[t] = (step & mask) | (step_[t] & ~mask);
+    if (price < price_[t]) {
+      price_[t] = price;
+      step_[t] = step;
+    }
   }
 
   // Writes the cheapest path from the block start to block offset k.
@@ -396,7 +403,8 @@ class Encoder {
   std::array<std::uint32_t, kMaxWindow> prev_;
   std::array<std::uint32_t, kHashSize> quadHead_;
   std::array<std::uint32_t, kMaxWindow> quadPrev_;
-  std::array<std::uint16_t, kPairCount> lastPair_;
+  std::array<std::uint32_t, kPairHashSize> pairHead_;
+  std::array<std::uint32_t, kMaxShortDistance> pairPrev_;
   std::array<Match, kMaxMatch> matches_;
 
   std::array<std::uint32_t, kBlockSize + 1> price_;

@@ -397,9 +397,9 @@ TEST(ImplodeRules, TwoByteMatchesStayWithin256Bytes) {
 
 TEST(ImplodeRules, TwoByteMatchesAtTheEdgesOfTheirReach) {
   // Random bytes below 250 with the pair 251 252 placed twice, `distance`
-  // bytes apart. The pair table keeps 16 bits of each position, so a pair
-  // seen a multiple of 64 KiB plus a few bytes back must not pass for a
-  // near one (the round trip fails if it does).
+  // bytes apart: a length-2 match up to 256 back, never further, and a pair
+  // seen a multiple of 64 KiB plus a few bytes back must not pass for a near
+  // one (the round trip fails if it does).
   struct Case {
     unsigned distance;
     bool pairMatch;  // a length-2 match at that distance is expected
