@@ -40,8 +40,9 @@ class BitWriter {
  public:
   explicit BitWriter(std::vector<std::uint8_t>& out) : out_(out) {}
 
-  // Appends the low `count` bits of `value` (count at most 32).
-  void Put(std::uint32_t value, unsigned count) {
+  // Appends the low `count` bits of `value` (count at most 32). Called a few
+  // times per token: kept inline, as a call costs more than the work.
+  [[gnu::always_inline]] void Put(std::uint32_t value, unsigned count) {
     buffer_ |= static_cast<std::uint64_t>(value & ((std::uint64_t{1} << count) - 1)) << used_;
     used_ += count;
     if (used_ >= 32) {
@@ -337,7 +338,7 @@ class Encoder {
 
   // Keeps the cheaper of the known way to block offset t and a token of
   // `price` that ends there (step: length, and distance in the high half).
-  void Relax(unsigned t, std::uint32_t price, std::uint32_t step) {
+  [[gnu::always_inline]] void Relax(unsigned t, std::uint32_t price, std::uint32_t step) {
     if (price < price_[t]) {
       price_[t] = price;
       step_[t] = step;
