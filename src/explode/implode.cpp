@@ -40,8 +40,9 @@ class BitWriter {
  public:
   explicit BitWriter(std::vector<std::uint8_t>& out) : out_(out) {}
 
-  // Appends the low `count` bits of `value` (count at most 32).
-  void Put(std::uint32_t value, unsigned count) {
+  // Appends the low `count` bits of `value` (count at most 32). Called a few
+  // times per token: kept inline, as a call costs more than the work.
+  [[gnu::always_inline]] void Put(std::uint32_t value, unsigned count) {
     buffer_ |= static_cast<std::uint64_t>(value & ((std::uint64_t{1} << count) - 1)) << used_;
     used_ += count;
     if (used_ >= 32) {
@@ -82,7 +83,7 @@ struct SearchLevel {
 
 // The 3-byte chain holds one entry per position of the window, so a depth of
 // kMaxWindow walks it whole.
-constexpr SearchLevel kDefaultLevel{16, 32, 40};
+constexpr SearchLevel kDefaultLevel{16, 32, 32};
 constexpr SearchLevel kBestLevel{kMaxWindow, 512, kMaxMatch};
 
 constexpr unsigned kHashBits = 13;
@@ -96,6 +97,9 @@ constexpr unsigned kPairHashSize = 1u << kPairHashBits;
 constexpr unsigned kBlockSize = 32768;
 static_assert(kBlockSize <= std::numeric_limits<std::uint16_t>::max());
 constexpr std::uint32_t kInfinite = std::numeric_limits<std::uint32_t>::max();
+// Prices are set to infinite this many offsets ahead at a time at least, so
+// the filling runs as a few long stores.
+constexpr unsigned kFillStep = 1024;
 
 inline std::uint32_t Load32(const std::uint8_t* p) {
   std::uint32_t v;
@@ -277,19 +281,25 @@ class Encoder {
   std::uint32_t ParseBlock(std::uint32_t start) {
     const std::uint32_t end = std::min<std::uint32_t>(size_, start + kBlockSize);
     const unsigned span = end - start;
-    std::fill(price_.begin(), price_.begin() + span + 1, kInfinite);
+    // Prices are set to infinite only as far as a token from a parsed
+    // position reaches: a long match ends the block early, and filling the
+    // whole block each time would cost more than the parse.
     price_[0] = 0;
+    unsigned filled = 0;
+    auto fillTo = [&](unsigned k) {
+      if (filled >= k) return;
+      const unsigned to = std::min(std::max(k, filled + kFillStep), span);
+      std::fill(price_.begin() + filled + 1, price_.begin() + to + 1, kInfinite);
+      filled = to;
+    };
 
     for (std::uint32_t pos = start; pos < end; ++pos) {
       const unsigned k = pos - start;
       const std::uint32_t here = price_[k];
 
       // Literal.
-      std::uint32_t p = here + literalPrice_[in_[pos]];
-      if (p < price_[k + 1]) {
-        price_[k + 1] = p;
-        fromLength_[k + 1] = 1;
-      }
+      fillTo(k + 1);
+      Relax(k + 1, here + literalPrice_[in_[pos]], 1);
 
       unsigned limit = std::min<std::uint32_t>(kMaxMatch, size_ - pos);
       unsigned pairDistance = 0;
@@ -306,44 +316,46 @@ class Encoder {
       Insert(pos);
 
       const unsigned room = end - pos;  // matches end inside the block
-      if (pairDistance != 0 && room >= 2) {
-        p = here + lengthPrice_[2] + shortDistancePrice_[pairDistance];
-        if (p < price_[k + 2]) {
-          price_[k + 2] = p;
-          fromLength_[k + 2] = 2;
-          fromDistance_[k + 2] = static_cast<std::uint16_t>(pairDistance);
-        }
+      if (count > 0) {
+        fillTo(k + std::min<unsigned>(matches_[count - 1].length, room));
+      } else if (pairDistance != 0) {
+        fillTo(std::min(k + 2, span));
       }
+      if (pairDistance != 0 && room >= 2)
+        Relax(k + 2, here + lengthPrice_[2] + shortDistancePrice_[pairDistance], 2 | pairDistance << 16);
+      if (count == 0) continue;
       unsigned length = 3;
       for (unsigned j = 0; j < count; ++j) {
         const unsigned top = std::min<unsigned>(matches_[j].length, room);
-        const unsigned distance = matches_[j].distance;
+        const std::uint32_t distance = matches_[j].distance;
         const std::uint32_t base = here + distancePrice_[distance];
-        for (; length <= top; ++length) {
-          p = base + lengthPrice_[length];
-          if (p < price_[k + length]) {
-            price_[k + length] = p;
-            fromLength_[k + length] = static_cast<std::uint16_t>(length);
-            fromDistance_[k + length] = static_cast<std::uint16_t>(distance);
-          }
-        }
+        for (; length <= top; ++length) Relax(k + length, base + lengthPrice_[length], length | distance << 16);
       }
     }
     EmitPath(span);
     return end;
   }
 
+  // Keeps the cheaper of the known way to block offset t and a token of
+  // `price` that ends there (step: length, and distance in the high half).
+  [[gnu::always_inline]] void Relax(unsigned t, std::uint32_t price, std::uint32_t step) {
+    if (price < price_[t]) {
+      price_[t] = price;
+      step_[t] = step;
+    }
+  }
+
   // Writes the cheapest path from the block start to block offset k.
   void EmitPath(unsigned k) {
     unsigned steps = 0;
-    for (unsigned at = k; at > 0; at -= fromLength_[at]) path_[steps++] = static_cast<std::uint16_t>(at);
+    for (unsigned at = k; at > 0; at -= step_[at] & 0xFFFF) path_[steps++] = static_cast<std::uint16_t>(at);
     while (steps > 0) {
       const unsigned at = path_[--steps];
-      const unsigned length = fromLength_[at];
+      const unsigned length = step_[at] & 0xFFFF;
       if (length == 1) {
         EmitLiteral(in_[emitted_]);
       } else {
-        EmitMatch(length, fromDistance_[at]);
+        EmitMatch(length, step_[at] >> 16);
       }
     }
   }
@@ -384,18 +396,21 @@ class Encoder {
   std::array<std::uint8_t, kMaxShortDistance + 1> shortDistancePrice_{};
   std::array<std::uint8_t, kMaxWindow + 1> distancePrice_{};
 
-  std::array<std::uint32_t, kHashSize> head_{};
-  std::array<std::uint32_t, kMaxWindow> prev_{};
-  std::array<std::uint32_t, kHashSize> quadHead_{};
-  std::array<std::uint32_t, kMaxWindow> quadPrev_{};
-  std::array<std::uint32_t, kPairHashSize> pairHead_{};
-  std::array<std::uint32_t, kMaxShortDistance> pairPrev_{};
-  std::array<Match, kMaxMatch> matches_{};
+  // Left uninitialised on purpose: the heads are cleared by Run, a chain
+  // entry is read only after its position was inserted, and the parser state
+  // only where the parse has set it. Clearing all of it cost more than
+  // encoding a small member.
+  std::array<std::uint32_t, kHashSize> head_;
+  std::array<std::uint32_t, kMaxWindow> prev_;
+  std::array<std::uint32_t, kHashSize> quadHead_;
+  std::array<std::uint32_t, kMaxWindow> quadPrev_;
+  std::array<std::uint32_t, kPairHashSize> pairHead_;
+  std::array<std::uint32_t, kMaxShortDistance> pairPrev_;
+  std::array<Match, kMaxMatch> matches_;
 
-  std::array<std::uint32_t, kBlockSize + 1> price_{};
-  std::array<std::uint16_t, kBlockSize + 1> fromLength_{};
-  std::array<std::uint16_t, kBlockSize + 1> fromDistance_{};
-  std::array<std::uint16_t, kBlockSize + 1> path_{};
+  std::array<std::uint32_t, kBlockSize + 1> price_;
+  std::array<std::uint32_t, kBlockSize + 1> step_;  // how each offset is reached best
+  std::array<std::uint16_t, kBlockSize + 1> path_;
 };
 
 }  // namespace
@@ -425,7 +440,14 @@ constexpr std::size_t kSampleSize = 48 * 1024;
 
 }  // namespace
 
-ImplodeChoice ChooseImplodeSettings(std::span<const std::uint8_t> input, const ImplodeOptions& options) {
+namespace {
+
+// Makes the automatic choices. When the candidates were tried on the whole
+// input at the level asked for, the winner's stream is the answer and is
+// handed back in `stream`, so Implode need not encode it again; otherwise
+// `stream` is left empty.
+ImplodeChoice Choose(std::span<const std::uint8_t> input, const ImplodeOptions& options,
+                     std::vector<std::uint8_t>* stream) {
   const unsigned fixedSize = CheckedDictionarySize(options.dictionarySize);
   std::vector<LiteralMode> modes;
   if (options.literals == LiteralMode::Auto) {
@@ -451,33 +473,50 @@ ImplodeChoice ChooseImplodeSettings(std::span<const std::uint8_t> input, const I
     const std::size_t stride = (input.size() - kSampleSize) / (count - 1);
     for (std::size_t i = 0; i < count; ++i) samples.push_back(input.subspan(i * stride, kSampleSize));
   }
+  // Trials run at the default level; on the whole input at that level they
+  // are the final streams themselves.
+  const bool keep = stream != nullptr && samples.size() == 1 && !options.best;
 
-  auto trialSize = [&](const ImplodeChoice& candidate) {
+  std::vector<std::uint8_t> bestStream;
+  auto trialSize = [&](const ImplodeChoice& candidate, bool& smaller, std::size_t bound) {
     std::size_t total = 0;
-    for (auto sample : samples) total += Encode(sample, candidate, false).size();
+    for (auto sample : samples) {
+      std::vector<std::uint8_t> trial = Encode(sample, candidate, false);
+      total += trial.size();
+      if (keep && total < bound) bestStream = std::move(trial);
+    }
+    smaller = total < bound;
     return total;
   };
   // The literal mode first, with the largest window asked for; then the
   // smaller windows with that mode.
   ImplodeChoice best{modes[0], sizes[0]};
-  std::size_t bestSize = trialSize(best);
+  bool smaller = false;
+  std::size_t bestSize = trialSize(best, smaller, std::numeric_limits<std::size_t>::max());
   for (std::size_t i = 1; i < modes.size(); ++i) {
     const ImplodeChoice candidate{modes[i], sizes[0]};
-    const std::size_t size = trialSize(candidate);
-    if (size < bestSize) {
+    const std::size_t size = trialSize(candidate, smaller, bestSize);
+    if (smaller) {
       bestSize = size;
       best = candidate;
     }
   }
   for (std::size_t i = 1; i < sizes.size(); ++i) {
     const ImplodeChoice candidate{best.literals, sizes[i]};
-    const std::size_t size = trialSize(candidate);
-    if (size < bestSize) {
+    const std::size_t size = trialSize(candidate, smaller, bestSize);
+    if (smaller) {
       bestSize = size;
       best = candidate;
     }
   }
+  if (keep) *stream = std::move(bestStream);
   return best;
+}
+
+}  // namespace
+
+ImplodeChoice ChooseImplodeSettings(std::span<const std::uint8_t> input, const ImplodeOptions& options) {
+  return Choose(input, options, nullptr);
 }
 
 std::vector<std::uint8_t> ImplodeWith(std::span<const std::uint8_t> input, const ImplodeChoice& choice, bool best) {
@@ -489,7 +528,9 @@ std::vector<std::uint8_t> ImplodeWith(std::span<const std::uint8_t> input, const
 
 std::vector<std::uint8_t> Implode(std::span<const std::uint8_t> input, const ImplodeOptions& options,
                                   ImplodeChoice& chosen) {
-  chosen = ChooseImplodeSettings(input, options);
+  std::vector<std::uint8_t> stream;
+  chosen = Choose(input, options, &stream);
+  if (!stream.empty()) return stream;
   return Encode(input, chosen, options.best);
 }
 

@@ -29,6 +29,7 @@ struct StreamCheck {
   unsigned dictionaryBits = 0;
   unsigned maxDistance = 0;     // largest distance of a match longer than 2
   unsigned maxShortDistance = 0;  // largest distance of a length-2 match
+  std::vector<unsigned> shortDistances;  // of every length-2 match, in stream order
   std::size_t matches = 0;
   std::size_t bytesAfterEnd = 0;  // whole bytes behind the byte holding the end code
   const char* problem = "";
@@ -190,6 +191,7 @@ StreamCheck CheckStream(std::span<const std::uint8_t> stream) {
     const unsigned distance = ((prefix << lowBits) | low) + 1;
     if (length == 2) {
       check.maxShortDistance = std::max(check.maxShortDistance, distance);
+      check.shortDistances.push_back(distance);
     } else {
       check.maxDistance = std::max(check.maxDistance, distance);
     }
@@ -426,6 +428,37 @@ TEST(ImplodeRules, TwoByteMatchesStayWithin256Bytes) {
   }
 }
 
+TEST(ImplodeRules, TwoByteMatchesAtTheEdgesOfTheirReach) {
+  // Random bytes below 250 with the pair 251 252 placed twice, `distance`
+  // bytes apart: a length-2 match up to 256 back, never further, and a pair
+  // seen a multiple of 64 KiB plus a few bytes back must not pass for a near
+  // one (the round trip fails if it does).
+  struct Case {
+    unsigned distance;
+    bool pairMatch;  // a length-2 match at that distance is expected
+  };
+  const Case cases[] = {{3, true},           {255, true},     {256, true},           {257, false},
+                        {65536 + 100, false}, {65536, false}, {2 * 65536 + 7, false}};
+  for (const Case& test : cases) {
+    SCOPED_TRACE(testing::Message() << "distance " << test.distance);
+    std::vector<std::uint8_t> input = RandomBytes(test.distance + 4000, 31);
+    for (auto& byte : input) byte = static_cast<std::uint8_t>(byte % 250);
+    const std::size_t first = 2000;
+    input[first] = 251;
+    input[first + 1] = 252;
+    input[first + test.distance] = 251;
+    input[first + test.distance + 1] = 252;
+    const auto stream = ImplodeWith(input, Choice(LiteralMode::Binary, 4096), false);
+    const StreamCheck check = CheckStream(stream);
+    ASSERT_TRUE(check.ok) << check.problem;
+    EXPECT_TRUE(check.output == input);
+    EXPECT_LE(check.maxShortDistance, 256u);
+    const bool found = std::find(check.shortDistances.begin(), check.shortDistances.end(), test.distance) !=
+                       check.shortDistances.end();
+    EXPECT_EQ(found, test.pairMatch);
+  }
+}
+
 TEST(ImplodeRules, LongRunsUseTheLongestLength) {
   const std::vector<std::uint8_t> input(518 * 40 + 1, 0x5A);
   const auto stream = ImplodeWith(input, Choice(LiteralMode::Binary, 4096), false);
@@ -567,6 +600,19 @@ TEST(ImplodeOptionsTest, AutomaticWindowPrefersASmallWindowWhenAllMatchesAreNear
   for (std::size_t i = 16; i < input.size(); i += 8) std::memcpy(&input[i], &input[i - 16], 4);
   const ImplodeChoice chosen = ChooseImplodeSettings(input, ImplodeOptions{LiteralMode::Binary, 0});
   EXPECT_EQ(chosen.dictionarySize, 1024u);
+}
+
+TEST(ImplodeOptionsTest, AutomaticChoiceWritesTheSameStreamAsItsFixedChoice) {
+  // Small inputs are tried whole and the winning trial is the stream.
+  for (const auto& input : {SampleText(30000, 24), SampleBinary(30000, 25), RandomBytes(3000, 26),
+                            std::vector<std::uint8_t>{}}) {
+    for (const ImplodeOptions& options : {ImplodeOptions{}, ImplodeOptions{LiteralMode::Auto, 2048},
+                                          ImplodeOptions{LiteralMode::Ascii, 0}, ImplodeOptions{LiteralMode::Auto, 0, true}}) {
+      ImplodeChoice chosen;
+      const auto stream = Implode(input, options, chosen);
+      EXPECT_EQ(stream, ImplodeWith(input, chosen, options.best));
+    }
+  }
 }
 
 TEST(ImplodeOptionsTest, LargeInputsAreJudgedOnSamplesAndStillRoundTrip) {
