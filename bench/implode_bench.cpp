@@ -1,25 +1,18 @@
 // Measures our implode encoder and explode decoder on the benchmark corpus and
 // compares them with node-pkware, run in the same pass:
-//   implode_bench CORPUS_DIR [ORACLE_DIR]
+//   implode_bench CORPUS_DIR
 // CORPUS_DIR holds text.bin, binary.bin and compressed.bin (made by
-// scripts/make_corpus.sh); ORACLE_DIR is tests/oracle with node-pkware
-// installed (its columns show "-" without it). MB are 10^6 bytes of
+// scripts/make_corpus.sh); node-pkware runs from tests/oracle (its columns
+// show "-" without it). MB are 10^6 bytes of
 // uncompressed data per second of wall time; each figure of ours is the best
 // of a few runs, node-pkware's are timed inside node (start-up excluded).
 // After each corpus a line sets the default (`auto`, what `setuppack build`
 // uses) against `--best`: their speeds and ratios, and what --best costs in
 // time and saves in size.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -29,16 +22,13 @@
 
 #include "explode/implode.hpp"
 #include "explode/memory_codec.hpp"
+#include "support/reference_codec.hpp"
+#include "support/temp_dir.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-std::vector<std::uint8_t> ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), {});
-}
 
 double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
@@ -64,41 +54,18 @@ struct ReferenceFigures {
   double decodeSeconds = 0;
 };
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-// Runs pkware.js and returns the time it reports, or a negative value.
-double RunReference(const fs::path& oracle, const std::string& arguments, const fs::path& in, const fs::path& out) {
-  const fs::path timing = out.string() + ".time";
-  const std::string command = "node " + Quote((oracle / "pkware.js").string()) + " " + arguments + " --time < " +
-                              Quote(in.string()) + " > " + Quote(out.string()) + " 2> " + Quote(timing.string());
-  const int status = std::system(command.c_str());
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-  std::ifstream report(timing);
-  std::string word;
-  double ms = -1;
-  while (report >> word) {
-    if (word == "elapsed-ms") report >> ms;
-  }
-  return ms / 1000.0;
-}
-
-std::optional<ReferenceFigures> MeasureReference(const fs::path& oracle, const fs::path& corpusFile,
-                                                 const std::vector<std::uint8_t>& data, const ImplodeChoice& choice,
-                                                 const fs::path& scratch) {
+std::optional<ReferenceFigures> MeasureReference(const std::vector<std::uint8_t>& data,
+                                                 const ImplodeChoice& choice) {
   const std::string arguments = std::string(choice.literals == LiteralMode::Ascii ? "ascii " : "binary ") +
                                 std::to_string(choice.dictionarySize);
-  const fs::path packed = scratch / "reference.imp";
-  const fs::path unpacked = scratch / "reference.out";
+  const ReferenceRun packed = RunReferenceCodec("implode " + arguments, data, true);
+  if (packed.exitCode != 0 || packed.seconds <= 0) return std::nullopt;
+  const ReferenceRun unpacked = RunReferenceCodec("explode", packed.output, true);
+  if (unpacked.exitCode != 0 || unpacked.seconds <= 0 || unpacked.output != data) return std::nullopt;
   ReferenceFigures figures;
-  figures.encodeSeconds = RunReference(oracle, "implode " + arguments, corpusFile, packed);
-  if (figures.encodeSeconds <= 0) return std::nullopt;
-  figures.ratio = static_cast<double>(fs::file_size(packed)) / static_cast<double>(data.size());
-  figures.decodeSeconds = RunReference(oracle, "explode", packed, unpacked);
-  if (figures.decodeSeconds <= 0 || ReadFile(unpacked) != data) return std::nullopt;
+  figures.ratio = static_cast<double>(packed.output.size()) / static_cast<double>(data.size());
+  figures.encodeSeconds = packed.seconds;
+  figures.decodeSeconds = unpacked.seconds;
   return figures;
 }
 
@@ -111,16 +78,13 @@ std::string ModeName(const ImplodeChoice& choice) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: implode_bench CORPUS_DIR [ORACLE_DIR]\n");
+    std::fprintf(stderr, "usage: implode_bench CORPUS_DIR\n");
     return 2;
   }
   const fs::path corpus = argv[1];
-  std::optional<fs::path> oracle;
-  if (argc > 2 && fs::exists(fs::path(argv[2]) / "node_modules" / "node-pkware") &&
-      std::system("node --version > /dev/null 2>&1") == 0)
-    oracle = fs::path(argv[2]);
-  const fs::path scratch = fs::temp_directory_path() / ("implode_bench." + std::to_string(getpid()));
-  fs::create_directories(scratch);
+  std::string why;
+  const bool oracle = ReferenceCodecAvailable(why);
+  if (!oracle) std::printf("node-pkware columns left out: %s\n", why.c_str());
 
   struct Row {
     const char* label;
@@ -138,7 +102,7 @@ int main(int argc, char** argv) {
   int failures = 0;
   for (const char* name : {"text", "binary", "compressed"}) {
     const fs::path file = corpus / (std::string(name) + ".bin");
-    const std::vector<std::uint8_t> data = ReadFile(file);
+    const std::vector<std::uint8_t> data = ReadBytes(file);
     if (data.empty()) {
       std::fprintf(stderr, "implode_bench: %s: missing or empty\n", file.c_str());
       return 1;
@@ -176,7 +140,7 @@ int main(int argc, char** argv) {
         if (found != referenceCache.end()) {
           reference = found->second;
         } else {
-          reference = MeasureReference(*oracle, file, data, chosen, scratch);
+          reference = MeasureReference(data, chosen);
           if (reference) referenceCache[key] = *reference;
         }
       }
@@ -204,7 +168,5 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
     }
   }
-  std::error_code ignored;
-  fs::remove_all(scratch, ignored);
   return failures == 0 ? 0 : 1;
 }

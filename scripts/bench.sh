@@ -18,7 +18,7 @@ fi
 echo "corpus: $corpus (three files of 8 MiB); MB = 10^6 bytes of uncompressed data"
 echo "columns: our decode and encode speed, our ratio; node-pkware's ratio, encode and decode speed; decode speed ours/node-pkware"
 echo "after each corpus: the default (auto) against --best, and what --best costs in time and saves in size"
-"$bench" "$corpus" tests/oracle
+"$bench" "$corpus"
 echo
 scripts/decode_bench.sh "$corpus"
 echo
