@@ -13,8 +13,14 @@ packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xdoto
           libtomlplusplus-dev clang libclang-rt-14-dev nodejs npm
           libssl-dev nlohmann-json3-dev libyaml-cpp-dev osslsigncode openssl dpkg-dev)
 
+# node and npm may come from elsewhere on this machine: they count as missing
+# only when the commands are absent.
 missing=()
 for p in "${packages[@]}"; do
+  case "$p" in
+    nodejs) command -v node >/dev/null && continue ;;
+    npm) command -v npm >/dev/null && continue ;;
+  esac
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
     missing+=("$p")
   fi
@@ -26,18 +32,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     $SUDO dpkg --add-architecture i386
   fi
   $SUDO apt-get update -qq
-  # node and npm may come from elsewhere on this machine; only install them when absent.
-  filtered=()
-  for p in "${missing[@]}"; do
-    case "$p" in
-      nodejs) command -v node >/dev/null || filtered+=("$p") ;;
-      npm) command -v npm >/dev/null || filtered+=("$p") ;;
-      *) filtered+=("$p") ;;
-    esac
-  done
-  if [ ${#filtered[@]} -gt 0 ]; then
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${filtered[@]}" >/dev/null
-  fi
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
 if [ ! -d tests/oracle/node_modules/node-pkware ]; then
