@@ -438,10 +438,6 @@ constexpr std::size_t kWholeTrialLimit = 192 * 1024;
 constexpr std::size_t kBestWholeTrialLimit = 1024 * 1024;
 constexpr std::size_t kSampleSize = 48 * 1024;
 
-}  // namespace
-
-namespace {
-
 // Makes the automatic choices. When the candidates were tried on the whole
 // input at the level asked for, the winner's stream is the answer and is
 // handed back in `stream`, so Implode need not encode it again; otherwise
@@ -477,39 +473,34 @@ ImplodeChoice Choose(std::span<const std::uint8_t> input, const ImplodeOptions& 
   // are the final streams themselves.
   const bool keep = stream != nullptr && samples.size() == 1 && !options.best;
 
-  std::vector<std::uint8_t> bestStream;
-  auto trialSize = [&](const ImplodeChoice& candidate, bool& smaller, std::size_t bound) {
-    std::size_t total = 0;
+  // A candidate's total size over the samples, and its stream when kept.
+  struct Trial {
+    std::size_t size = 0;
+    std::vector<std::uint8_t> stream;
+  };
+  auto run = [&](const ImplodeChoice& candidate) {
+    Trial trial;
     for (auto sample : samples) {
-      std::vector<std::uint8_t> trial = Encode(sample, candidate, false);
-      total += trial.size();
-      if (keep && total < bound) bestStream = std::move(trial);
+      std::vector<std::uint8_t> encoded = Encode(sample, candidate, false);
+      trial.size += encoded.size();
+      if (keep) trial.stream = std::move(encoded);
     }
-    smaller = total < bound;
-    return total;
+    return trial;
   };
   // The literal mode first, with the largest window asked for; then the
   // smaller windows with that mode.
   ImplodeChoice best{modes[0], sizes[0]};
-  bool smaller = false;
-  std::size_t bestSize = trialSize(best, smaller, std::numeric_limits<std::size_t>::max());
-  for (std::size_t i = 1; i < modes.size(); ++i) {
-    const ImplodeChoice candidate{modes[i], sizes[0]};
-    const std::size_t size = trialSize(candidate, smaller, bestSize);
-    if (smaller) {
-      bestSize = size;
+  Trial bestTrial = run(best);
+  auto consider = [&](const ImplodeChoice& candidate) {
+    Trial trial = run(candidate);
+    if (trial.size < bestTrial.size) {
+      bestTrial = std::move(trial);
       best = candidate;
     }
-  }
-  for (std::size_t i = 1; i < sizes.size(); ++i) {
-    const ImplodeChoice candidate{best.literals, sizes[i]};
-    const std::size_t size = trialSize(candidate, smaller, bestSize);
-    if (smaller) {
-      bestSize = size;
-      best = candidate;
-    }
-  }
-  if (keep) *stream = std::move(bestStream);
+  };
+  for (std::size_t i = 1; i < modes.size(); ++i) consider(ImplodeChoice{modes[i], sizes[0]});
+  for (std::size_t i = 1; i < sizes.size(); ++i) consider(ImplodeChoice{best.literals, sizes[i]});
+  if (keep) *stream = std::move(bestTrial.stream);
   return best;
 }
 
