@@ -37,9 +37,7 @@ void Write(const fs::path& path, const Bytes& bytes) {
 void Write(const fs::path& path, const std::string& text) { Write(path, Bytes(text.begin(), text.end())); }
 
 PackageBuilder Package() {
-  PackageBuilder p;
-  p.header.ipcPrefix[0] = 'K';
-  p.header.ipcPrefix[1] = 'O';
+  PackageBuilder p = MinimalPackage();
   p.settings.runCommand = "KorvaneBackup.exe";
   p.settings.defaultPath = "C:\\Program Files\\Korvane";
   return p;
