@@ -89,6 +89,8 @@ constexpr SearchLevel kBestLevel{kMaxWindow, 512, kMaxMatch};
 constexpr unsigned kHashBits = 13;
 constexpr unsigned kHashSize = 1u << kHashBits;
 constexpr unsigned kPairHashBits = 12;
+// Matches of this many bytes or more are looked for on a chain of their own.
+constexpr unsigned kLongKey = 8;
 constexpr unsigned kPairHashSize = 1u << kPairHashBits;
 // Positions per parse block. Each block boundary forces the path through one
 // position and cuts the matches that would cross it: with a boundary every
@@ -96,7 +98,15 @@ constexpr unsigned kPairHashSize = 1u << kPairHashBits;
 // Block offsets must fit the 16-bit path entries.
 constexpr unsigned kBlockSize = 32768;
 static_assert(kBlockSize <= std::numeric_limits<std::uint16_t>::max());
-constexpr std::uint32_t kInfinite = std::numeric_limits<std::uint32_t>::max();
+// Above any real price (a block's cheapest path costs under 2^24 bits); a
+// token priced kNever never replaces it, even added to a real price. Both stay
+// below 2^31, so prices compare alike as signed and unsigned words.
+constexpr std::uint32_t kInfinite = 0x3FFFFFFF;
+constexpr std::uint32_t kNever = 0x40000000;
+// Lengths relaxed together as one vector; the price arrays run this far past
+// the block so that the last group stays inside them.
+constexpr unsigned kLanes = 4;
+using PriceVector = std::int32_t __attribute__((vector_size(4 * kLanes)));
 // Prices are set to infinite this many offsets ahead at a time at least, so
 // the filling runs as a few long stores.
 constexpr unsigned kFillStep = 1024;
@@ -137,8 +147,9 @@ class Encoder {
     for (unsigned b = 0; b < 256; ++b) literalPrice_[b] = 1 + (ascii_ ? kLiteralBits[b] : 8);
     for (unsigned length = kMinMatch; length <= kMaxMatch; ++length) {
       unsigned c = kLengthCodeOf[length - 2];
-      lengthPrice_[length] = static_cast<std::uint16_t>(1 + kLengthBits[c] + kLengthExtraBits[c]);
+      lengthPrice_[length] = 1 + kLengthBits[c] + kLengthExtraBits[c];
     }
+    shortDistancePrice_[0] = kNever;
     for (unsigned d = 1; d <= kMaxShortDistance; ++d)
       shortDistancePrice_[d] = static_cast<std::uint8_t>(kDistanceBits[(d - 1) >> 2] + 2);
     for (unsigned d = 1; d <= kMaxWindow; ++d) {
@@ -157,6 +168,7 @@ class Encoder {
 
     head_.fill(0);
     quadHead_.fill(0);
+    longHead_.fill(0);
     pairHead_.fill(0);
     std::uint32_t start = 0;
     while (start < size_) start = ParseBlock(start);
@@ -177,51 +189,68 @@ class Encoder {
     std::uint16_t distance;
   };
 
-  std::uint32_t Hash3(std::uint32_t pos) const {
-    return ((Load32(in_ + pos) & 0xFFFFFF) * 0x9E3779B1u) >> (32 - kHashBits);
+  // Multiplicative hashes of the first 2, 3, 4 and kLongKey bytes.
+  static std::uint32_t Mix(std::uint32_t v, unsigned bits) { return (v * 0x9E3779B1u) >> (32 - bits); }
+  static std::uint32_t MixLong(std::uint64_t v) {
+    return static_cast<std::uint32_t>((v * 0x9E3779B97F4A7C15ull) >> (64 - kHashBits));
   }
-  std::uint32_t Hash4(std::uint32_t pos) const { return (Load32(in_ + pos) * 0x9E3779B1u) >> (32 - kHashBits); }
-  std::uint32_t Hash2(std::uint32_t pos) const {
-    std::uint32_t v = in_[pos] | (static_cast<std::uint32_t>(in_[pos + 1]) << 8);
-    return (v * 0x9E3779B1u) >> (32 - kPairHashBits);
+
+  // The chain heads of one position, each valid where its bytes exist.
+  struct Heads {
+    std::uint32_t near, quad, wide, pair;
+  };
+
+  Heads HeadsAt(std::uint32_t pos) const {
+    Heads h{};
+    if (pos + kLongKey <= size_) {
+      const std::uint64_t v = Load64(in_ + pos);
+      const auto low = static_cast<std::uint32_t>(v);
+      return Heads{Mix(low & 0xFFFFFF, kHashBits), Mix(low, kHashBits), MixLong(v), Mix(low & 0xFFFF, kPairHashBits)};
+    }
+    // The last bytes: no load past the end.
+    std::uint32_t v = 0;
+    for (std::uint32_t i = 0; i < 4 && pos + i < size_; ++i) v |= static_cast<std::uint32_t>(in_[pos + i]) << (8 * i);
+    if (pos + 2 <= size_) h.pair = Mix(v & 0xFFFF, kPairHashBits);
+    if (pos + 3 <= size_) h.near = Mix(v & 0xFFFFFF, kHashBits);
+    if (pos + 4 <= size_) h.quad = Mix(v, kHashBits);
+    return h;
   }
 
   // Adds pos to the hash chains. Positions are stored plus one; 0 is empty.
-  void Insert(std::uint32_t pos) {
+  void Insert(std::uint32_t pos, const Heads& h) {
+    if (pos + kLongKey <= size_) {
+      prev_[pos & (kMaxWindow - 1)] = head_[h.near];
+      head_[h.near] = pos + 1;
+      quadPrev_[pos & (kMaxWindow - 1)] = quadHead_[h.quad];
+      quadHead_[h.quad] = pos + 1;
+      longPrev_[pos & (kMaxWindow - 1)] = longHead_[h.wide];
+      longHead_[h.wide] = pos + 1;
+      pairPrev_[pos & (kMaxShortDistance - 1)] = pairHead_[h.pair];
+      pairHead_[h.pair] = pos + 1;
+      return;
+    }
     if (pos + 3 <= size_) {
-      const std::uint32_t h = Hash3At(pos);
-      prev_[pos & (kMaxWindow - 1)] = head_[h];
-      head_[h] = pos + 1;
+      prev_[pos & (kMaxWindow - 1)] = head_[h.near];
+      head_[h.near] = pos + 1;
     }
     if (pos + 4 <= size_) {
-      const std::uint32_t h = Hash4(pos);
-      quadPrev_[pos & (kMaxWindow - 1)] = quadHead_[h];
-      quadHead_[h] = pos + 1;
+      quadPrev_[pos & (kMaxWindow - 1)] = quadHead_[h.quad];
+      quadHead_[h.quad] = pos + 1;
     }
     if (pos + 2 <= size_) {
-      const std::uint32_t h = Hash2(pos);
-      pairPrev_[pos & (kMaxShortDistance - 1)] = pairHead_[h];
-      pairHead_[h] = pos + 1;
+      pairPrev_[pos & (kMaxShortDistance - 1)] = pairHead_[h.pair];
+      pairHead_[h.pair] = pos + 1;
     }
-  }
-
-  std::uint32_t Hash3At(std::uint32_t pos) const { return pos + 4 <= size_ ? Hash3(pos) : Hash3Tail(pos); }
-
-  // Hash of the last three bytes of the input (no 4-byte load past the end).
-  std::uint32_t Hash3Tail(std::uint32_t pos) const {
-    std::uint32_t v = in_[pos] | (static_cast<std::uint32_t>(in_[pos + 1]) << 8) |
-                      (static_cast<std::uint32_t>(in_[pos + 2]) << 16);
-    return (v * 0x9E3779B1u) >> (32 - kHashBits);
   }
 
   // Finds, for pos, the nearest match of every length it can reach. Fills
   // matches_ with increasing lengths; each entry's distance serves every
   // length above the previous entry's length. Returns the number of entries.
   // The length-2 match (distance at most 256) is returned in pairDistance.
-  unsigned FindMatches(std::uint32_t pos, unsigned limit, unsigned& pairDistance) {
+  unsigned FindMatches(std::uint32_t pos, unsigned limit, const Heads& heads, unsigned& pairDistance) {
     pairDistance = 0;
     if (limit < kMinMatch) return 0;
-    std::uint32_t candidate = pairHead_[Hash2(pos)];
+    std::uint32_t candidate = pairHead_[heads.pair];
     while (candidate != 0) {
       std::uint32_t c = candidate - 1;
       std::uint32_t distance = pos - c;
@@ -241,7 +270,8 @@ class Encoder {
     // The nearest match of 3 bytes or more from the 3-byte chain: its head is
     // nearly always the answer, so only hash collisions are skipped. Without
     // it no longer match is looked for, so a miss here costs every length.
-    candidate = head_[Hash3At(pos)];
+    std::uint32_t found = 0;  // where the longest match so far starts
+    candidate = head_[heads.near];
     for (unsigned depth = level_.nearDepth; candidate != 0 && depth > 0; --depth) {
       std::uint32_t c = candidate - 1;
       std::uint32_t distance = pos - c;
@@ -251,21 +281,52 @@ class Encoder {
       if (there[0] != here[0] || there[1] != here[1] || there[2] != here[2]) continue;
       bestLength = MatchLength(here, there, limit);
       matches_[count++] = Match{static_cast<std::uint16_t>(bestLength), static_cast<std::uint16_t>(distance)};
+      found = c;
       break;
     }
     if (count == 0 || bestLength >= limit || limit < 4) return count;
 
-    // Longer matches from the 4-byte chain. Every candidate there that shares
-    // 4 bytes lies at least as far back as the nearest 3-byte match, so the
-    // entries stay ordered by distance and length.
-    candidate = quadHead_[Hash4(pos)];
-    for (unsigned depth = level_.chainDepth; candidate != 0 && depth > 0; --depth) {
+    // Longer matches from the 4-byte chain, until they reach kLongKey - 1
+    // bytes. Every candidate there that shares 4 bytes lies at least as far
+    // back as the nearest 3-byte match, so the entries stay ordered by
+    // distance and length; when that match shares 4 bytes it is on this
+    // chain, and the walk starts behind it.
+    unsigned depth = level_.chainDepth;
+    std::uint32_t reached = pos - found;  // distance of the last candidate examined
+    if (bestLength < kLongKey - 1) {
+      candidate = bestLength >= 4 ? quadPrev_[found & (kMaxWindow - 1)] : quadHead_[heads.quad];
+      for (; candidate != 0 && depth > 0; --depth) {
+        std::uint32_t c = candidate - 1;
+        std::uint32_t distance = pos - c;
+        if (distance > window_) return count;
+        candidate = quadPrev_[c & (kMaxWindow - 1)];
+        const std::uint8_t* there = in_ + c;
+        reached = distance;
+        if (there[bestLength] != here[bestLength] || Load32(there) != Load32(here)) continue;
+        unsigned length = MatchLength(here, there, limit);
+        if (length > bestLength) {
+          bestLength = length;
+          matches_[count++] = Match{static_cast<std::uint16_t>(length), static_cast<std::uint16_t>(distance)};
+          found = c;
+          if (length >= limit || length >= level_.niceLength) return count;
+          if (length >= kLongKey - 1) break;
+        }
+      }
+      if (candidate == 0 || depth == 0) return count;
+    }
+    // Longer ones still share kLongKey bytes: their chain is far shorter
+    // than the 4-byte one for the common words of text. It goes on behind
+    // the longest match when that is on it; otherwise its entries up to the
+    // distance reached above were seen there already.
+    candidate = bestLength >= kLongKey ? longPrev_[found & (kMaxWindow - 1)] : longHead_[heads.wide];
+    for (; candidate != 0 && depth > 0; --depth) {
       std::uint32_t c = candidate - 1;
       std::uint32_t distance = pos - c;
       if (distance > window_) break;
-      candidate = quadPrev_[c & (kMaxWindow - 1)];
+      candidate = longPrev_[c & (kMaxWindow - 1)];
+      if (distance <= reached) continue;
       const std::uint8_t* there = in_ + c;
-      if (there[bestLength] != here[bestLength] || Load32(there) != Load32(here)) continue;
+      if (there[bestLength] != here[bestLength] || Load64(there) != Load64(here)) continue;
       unsigned length = MatchLength(here, there, limit);
       if (length > bestLength) {
         bestLength = length;
@@ -284,52 +345,69 @@ class Encoder {
     // Prices are set to infinite only as far as a token from a parsed
     // position reaches: a long match ends the block early, and filling the
     // whole block each time would cost more than the parse.
-    price_[0] = 0;
     unsigned filled = 0;
     auto fillTo = [&](unsigned k) {
       if (filled >= k) return;
-      const unsigned to = std::min(std::max(k, filled + kFillStep), span);
+      const unsigned to = std::min(std::max(k, filled + kFillStep), span + kLanes - 1);
       std::fill(price_.begin() + filled + 1, price_.begin() + to + 1, kInfinite);
       filled = to;
     };
 
-    for (std::uint32_t pos = start; pos < end; ++pos) {
+    // The price of the current offset runs in a register: once the literal
+    // from offset k is weighed, nothing reaches k + 1 any more, so its price
+    // is final there and need not go through memory.
+    std::uint32_t here = 0;
+    std::uint32_t next = 0;
+    Heads heads = HeadsAt(start);
+    for (std::uint32_t pos = start; pos < end; ++pos, here = next) {
+      // The next position's chain heads are fetched while this one is
+      // searched: on data with few repeats nearly every head is a cache miss.
+      const Heads following = HeadsAt(pos + 1);
+      __builtin_prefetch(&head_[following.near], 1);
+      __builtin_prefetch(&quadHead_[following.quad], 1);
+      __builtin_prefetch(&longHead_[following.wide], 1);
+      __builtin_prefetch(&pairHead_[following.pair], 1);
       const unsigned k = pos - start;
-      const std::uint32_t here = price_[k];
 
       // Literal.
       fillTo(k + 1);
-      Relax(k + 1, here + literalPrice_[in_[pos]], 1);
+      const std::uint32_t literal = here + literalPrice_[in_[pos]];
+      const std::uint32_t known = price_[k + 1];
+      step_[k + 1] = literal < known ? 1 : step_[k + 1];
+      next = std::min(literal, known);
 
       unsigned limit = std::min<std::uint32_t>(kMaxMatch, size_ - pos);
       unsigned pairDistance = 0;
-      unsigned count = FindMatches(pos, limit, pairDistance);
+      unsigned count = FindMatches(pos, limit, heads, pairDistance);
       if (count > 0 && matches_[count - 1].length >= level_.niceLength) {
         // A long match: end the block here and take it.
         Match m = matches_[count - 1];
-        Insert(pos);
+        Insert(pos, heads);
         EmitPath(k);
         EmitMatch(m.length, m.distance);
-        for (std::uint32_t q = pos + 1; q < pos + m.length; ++q) Insert(q);
+        for (std::uint32_t q = pos + 1; q < pos + m.length; ++q) Insert(q, HeadsAt(q));
         return pos + m.length;
       }
-      Insert(pos);
+      Insert(pos, heads);
+      heads = following;
 
       const unsigned room = end - pos;  // matches end inside the block
       if (count > 0) {
         fillTo(k + std::min<unsigned>(matches_[count - 1].length, room));
-      } else if (pairDistance != 0) {
-        fillTo(std::min(k + 2, span));
+      } else {
+        fillTo(k + 2);
       }
-      if (pairDistance != 0 && room >= 2)
-        Relax(k + 2, here + lengthPrice_[2] + shortDistancePrice_[pairDistance], 2 | pairDistance << 16);
+      // Without a pair the price is out of reach; a pair past the block's end
+      // lands beyond the offsets the path is read from.
+      Relax(k + 2, here + lengthPrice_[2] + shortDistancePrice_[pairDistance], 2 | pairDistance << 16);
       if (count == 0) continue;
       unsigned length = 3;
       for (unsigned j = 0; j < count; ++j) {
         const unsigned top = std::min<unsigned>(matches_[j].length, room);
         const std::uint32_t distance = matches_[j].distance;
         const std::uint32_t base = here + distancePrice_[distance];
-        for (; length <= top; ++length) Relax(k + length, base + lengthPrice_[length], length | distance << 16);
+        if (length <= top) RelaxRange(k, length, top, base, distance);
+        length = std::max(length, top + 1);
       }
     }
     EmitPath(span);
@@ -339,10 +417,41 @@ class Encoder {
   // Keeps the cheaper of the known way to block offset t and a token of
   // `price` that ends there (step: length, and distance in the high half).
   [[gnu::always_inline]] void Relax(unsigned t, std::uint32_t price, std::uint32_t step) {
-    if (price < price_[t]) {
-      price_[t] = price;
-      step_[t] = step;
-    }
+    // Branch-free: which way wins is data, and a wrong guess costs more
+    // than both stores.
+    const std::uint32_t keep = price_[t];
+    const std::uint32_t take = 0u - static_cast<std::uint32_t>(price < keep);
+    price_[t] = keep ^ ((keep ^ price) & take);
+    step_[t] = step_[t] ^ ((step_[t] ^ step) & take);
+  }
+
+  // Relax for the match of `distance` at every length from `from` to `to`
+  // (block offsets k + from to k + to), kLanes lengths at a time and without
+  // branches: one match relaxes eight lengths on average, and which of them
+  // win is data. Lanes past `to` store back what they loaded.
+  [[gnu::always_inline]] void RelaxRange(unsigned k, unsigned from, unsigned to, std::uint32_t base,
+                                         std::uint32_t distance) {
+    PriceVector lanes;
+    for (unsigned i = 0; i < kLanes; ++i) lanes[i] = static_cast<std::int32_t>(i);
+    const PriceVector last = PriceVector{} + static_cast<std::int32_t>(to);
+    const PriceVector distanceBits = PriceVector{} + static_cast<std::int32_t>(distance << 16);
+    for (unsigned length = from; length <= to; length += kLanes) RelaxGroup(k, length, last, distanceBits, base, lanes);
+  }
+
+  // One group of kLanes lengths from `length` on.
+  [[gnu::always_inline]] void RelaxGroup(unsigned k, unsigned length, PriceVector last, PriceVector distanceBits,
+                                         std::uint32_t base, PriceVector lanes) {
+    PriceVector price, oldPrice, oldStep;
+    std::memcpy(&price, &lengthPrice_[length], sizeof price);
+    std::memcpy(&oldPrice, &price_[k + length], sizeof oldPrice);
+    std::memcpy(&oldStep, &step_[k + length], sizeof oldStep);
+    price += static_cast<std::int32_t>(base);
+    const PriceVector lengths = lanes + static_cast<std::int32_t>(length);
+    const PriceVector take = (price < oldPrice) & (lengths <= last);
+    const PriceVector newPrice = (price & take) | (oldPrice & ~take);
+    const PriceVector newStep = ((lengths | distanceBits) & take) | (oldStep & ~take);
+    std::memcpy(&price_[k + length], &newPrice, sizeof newPrice);
+    std::memcpy(&step_[k + length], &newStep, sizeof newStep);
   }
 
   // Writes the cheapest path from the block start to block offset k.
@@ -392,8 +501,8 @@ class Encoder {
   std::uint32_t emitted_ = 0;
 
   std::array<std::uint8_t, 256> literalPrice_{};
-  std::array<std::uint16_t, kMaxMatch + 1> lengthPrice_{};
-  std::array<std::uint8_t, kMaxShortDistance + 1> shortDistancePrice_{};
+  std::array<std::uint32_t, kMaxMatch + kLanes> lengthPrice_{};
+  std::array<std::uint32_t, kMaxShortDistance + 1> shortDistancePrice_{};
   std::array<std::uint8_t, kMaxWindow + 1> distancePrice_{};
 
   // Left uninitialised on purpose: the heads are cleared by Run, a chain
@@ -404,12 +513,14 @@ class Encoder {
   std::array<std::uint32_t, kMaxWindow> prev_;
   std::array<std::uint32_t, kHashSize> quadHead_;
   std::array<std::uint32_t, kMaxWindow> quadPrev_;
+  std::array<std::uint32_t, kHashSize> longHead_;
+  std::array<std::uint32_t, kMaxWindow> longPrev_;
   std::array<std::uint32_t, kPairHashSize> pairHead_;
   std::array<std::uint32_t, kMaxShortDistance> pairPrev_;
   std::array<Match, kMaxMatch> matches_;
 
-  std::array<std::uint32_t, kBlockSize + 1> price_;
-  std::array<std::uint32_t, kBlockSize + 1> step_;  // how each offset is reached best
+  std::array<std::uint32_t, kBlockSize + kLanes> price_;
+  std::array<std::uint32_t, kBlockSize + kLanes> step_;  // how each offset is reached best
   std::array<std::uint16_t, kBlockSize + 1> path_;
 };
 
