@@ -77,14 +77,18 @@ class BitWriter {
 
 struct SearchLevel {
   unsigned nearDepth;   // 3-byte chain entries examined for the nearest match
-  unsigned chainDepth;  // 4-byte chain entries examined for longer matches
-  unsigned niceLength;  // a match this long is taken at once
+  unsigned chainDepth;  // 4-byte and 8-byte chain entries examined for longer matches
+  // The positions a match this long covers are not searched: the parse still
+  // weighs every way into and out of them, but no match starts inside it.
+  // Unlike taking the match at once, the path stays free around it.
+  unsigned skipLength;
+  unsigned niceLength;  // a match this long ends the parse block and is taken at once
 };
 
 // The 3-byte chain holds one entry per position of the window, so a depth of
-// kMaxWindow walks it whole.
-constexpr SearchLevel kDefaultLevel{16, 32, 32};
-constexpr SearchLevel kBestLevel{kMaxWindow, 512, kMaxMatch};
+// kMaxWindow walks it whole. No match is longer than kMaxMatch.
+constexpr SearchLevel kDefaultLevel{16, 32, 24, 128};
+constexpr SearchLevel kBestLevel{kMaxWindow, 512, kMaxMatch + 1, kMaxMatch};
 
 constexpr unsigned kHashBits = 13;
 constexpr unsigned kHashSize = 1u << kHashBits;
@@ -359,6 +363,7 @@ class Encoder {
     std::uint32_t here = 0;
     std::uint32_t next = 0;
     Heads heads = HeadsAt(start);
+    std::uint32_t searchFrom = start;  // positions before it lie inside a long match
     for (std::uint32_t pos = start; pos < end; ++pos, here = next) {
       // The next position's chain heads are fetched while this one is
       // searched: on data with few repeats nearly every head is a cache miss.
@@ -378,7 +383,8 @@ class Encoder {
 
       unsigned limit = std::min<std::uint32_t>(kMaxMatch, size_ - pos);
       unsigned pairDistance = 0;
-      unsigned count = FindMatches(pos, limit, heads, pairDistance);
+      unsigned count = pos >= searchFrom ? FindMatches(pos, limit, heads, pairDistance) : 0;
+      if (count > 0 && matches_[count - 1].length >= level_.skipLength) searchFrom = pos + matches_[count - 1].length;
       if (count > 0 && matches_[count - 1].length >= level_.niceLength) {
         // A long match: end the block here and take it.
         Match m = matches_[count - 1];
