@@ -93,7 +93,12 @@ constexpr SearchLevel kBestLevel{kMaxWindow, 512, kMaxMatch + 1, kMaxMatch};
 // it ranks the candidates as the default level does.
 constexpr SearchLevel kTrialLevel{8, 8, 12, 32};
 
-constexpr unsigned kHashBits = 13;
+// Heads for the 3-, 4- and 8-byte chains: eight buckets per window position,
+// so a walk seldom meets a stranger's entry, and on data with few repeats the
+// head is nearly always empty or out of the window, which the branch
+// predictor learns. The heads are fetched ahead (ParseBlock), so their size
+// costs little.
+constexpr unsigned kHashBits = 15;
 constexpr unsigned kHashSize = 1u << kHashBits;
 constexpr unsigned kPairHashBits = 12;
 // Matches of this many bytes or more are looked for on a chain of their own.
