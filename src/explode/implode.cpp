@@ -229,7 +229,7 @@ class Encoder {
   }
 
   // Adds pos to the hash chains. Positions are stored plus one; 0 is empty.
-  void Insert(std::uint32_t pos, const Heads& h) {
+  void Insert(std::uint32_t pos, Heads h) {
     if (pos + kLongKey <= size_) {
       prev_[pos & (kMaxWindow - 1)] = head_[h.near];
       head_[h.near] = pos + 1;
@@ -259,7 +259,7 @@ class Encoder {
   // matches_ with increasing lengths; each entry's distance serves every
   // length above the previous entry's length. Returns the number of entries.
   // The length-2 match (distance at most 256) is returned in pairDistance.
-  unsigned FindMatches(std::uint32_t pos, unsigned limit, const Heads& heads, unsigned& pairDistance) {
+  unsigned FindMatches(std::uint32_t pos, unsigned limit, Heads heads, unsigned& pairDistance) {
     pairDistance = 0;
     if (limit < kMinMatch) return 0;
     std::uint32_t candidate = pairHead_[heads.pair];
