@@ -87,7 +87,7 @@ struct SearchLevel {
 
 // The 3-byte chain holds one entry per position of the window, so a depth of
 // kMaxWindow walks it whole. No match is longer than kMaxMatch.
-constexpr SearchLevel kDefaultLevel{16, 32, 24, 128};
+constexpr SearchLevel kDefaultLevel{16, 32, 22, 128};
 constexpr SearchLevel kBestLevel{kMaxWindow, 512, kMaxMatch + 1, kMaxMatch};
 // For the automatic choices on samples of a large input: a third faster, and
 // it ranks the candidates as the default level does.
