@@ -324,8 +324,11 @@ class Encoder {
           if (length >= kLongKey - 1) break;
         }
       }
-      if (candidate == 0 || depth == 0) return count;
+      // The end of this chain is the end of the longer one too; its depth
+      // only ends this walk, as matches of common words fill it.
+      if (candidate == 0) return count;
     }
+    depth = level_.chainDepth;
     // Longer ones still share kLongKey bytes: their chain is far shorter
     // than the 4-byte one for the common words of text. It goes on behind
     // the longest match when that is on it; otherwise its entries up to the
