@@ -9,6 +9,7 @@
 
 #include "agent/agent_control.hpp"
 #include "archive/archive.hpp"
+#include "archive/member_name.hpp"
 #include "base/bounded_text.hpp"
 #include "resources/resource.h"
 #include "setup/platform_rules.hpp"
@@ -23,9 +24,14 @@ namespace {
 // cannot be upgraded. The path is the install directory followed directly by
 // the run command as the command line left it.
 bool IsUpgradeRefused() {
+  // A run command naming a device (COM1, say) names no installed file, and
+  // reading its version would open the device and could wait on it.
+  const char* runCommand = Setting(kRunCommand);
+  if (FindMemberNameFault(runCommand, static_cast<std::size_t>(lstrlenA(runCommand))) == kMemberNameDeviceName)
+    return false;
   char path[kPathSize];
   const std::size_t used = CopyBounded(path, sizeof path, setupState.targetPath);
-  CopyBounded(path + used, sizeof path - used, Setting(kRunCommand));
+  CopyBounded(path + used, sizeof path - used, runCommand);
   const char* version = GetFileVersionText(path);
   return version != nullptr && IsVersionTextRefused(version);
 }

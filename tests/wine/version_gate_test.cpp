@@ -56,6 +56,17 @@ TEST_F(VersionGate, NoInstalledFilePasses) {
   EXPECT_EQ(ReadText(Installed("new.txt")), "new");
 }
 
+TEST_F(VersionGate, RunCommandNamingADeviceIsNotOpened) {
+  for (const char* device : {"COM1", "bin\\lpt1.exe", "NUL"}) {
+    PackageBuilder package = NewPackage();
+    package.AddFile("new.txt", "new");
+    package.settings.runCommand = device;
+    WritePackage(package);
+    EXPECT_EQ(RunSetup(SilentArgs()), 0) << device;
+    EXPECT_EQ(ReadText(Installed("new.txt")), "new") << device;
+  }
+}
+
 TEST_F(VersionGate, RefusalComesAfterTheDirectoryWasCreated) {
   PackageBuilder package = NewPackage();
   package.AddFile("new.txt", "new");
