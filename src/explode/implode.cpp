@@ -100,10 +100,8 @@ constexpr SearchLevel kTrialLevel{8, 8, 12, 32};
 // costs little.
 constexpr unsigned kHashBits = 15;
 constexpr unsigned kHashSize = 1u << kHashBits;
-constexpr unsigned kPairHashBits = 12;
 // Matches of this many bytes or more are looked for on a chain of their own.
 constexpr unsigned kLongKey = 8;
-constexpr unsigned kPairHashSize = 1u << kPairHashBits;
 // Positions per parse block. Each block boundary forces the path through one
 // position and cuts the matches that would cross it: with a boundary every
 // 4 KiB that cost about 0.05% on text, with 32 KiB blocks it is negligible.
@@ -181,7 +179,7 @@ class Encoder {
     head_.fill(0);
     quadHead_.fill(0);
     longHead_.fill(0);
-    pairHead_.fill(0);
+    pairLast_.fill(0);
     std::uint32_t start = 0;
     while (start < size_) start = ParseBlock(start);
 
@@ -201,13 +199,15 @@ class Encoder {
     std::uint16_t distance;
   };
 
-  // Multiplicative hashes of the first 2, 3, 4 and kLongKey bytes.
+  // Multiplicative hashes of the first 3, 4 and kLongKey bytes.
   static std::uint32_t Mix(std::uint32_t v, unsigned bits) { return (v * 0x9E3779B1u) >> (32 - bits); }
   static std::uint32_t MixLong(std::uint64_t v) {
     return static_cast<std::uint32_t>((v * 0x9E3779B97F4A7C15ull) >> (64 - kHashBits));
   }
 
-  // The chain heads of one position, each valid where its bytes exist.
+  // The chain heads of one position, and its pair of bytes (first byte low)
+  // that indexes the last place of each pair; each valid where its bytes
+  // exist.
   struct Heads {
     std::uint32_t near, quad, wide, pair;
   };
@@ -217,12 +217,12 @@ class Encoder {
     if (pos + kLongKey <= size_) {
       const std::uint64_t v = Load64(in_ + pos);
       const auto low = static_cast<std::uint32_t>(v);
-      return Heads{Mix(low & 0xFFFFFF, kHashBits), Mix(low, kHashBits), MixLong(v), Mix(low & 0xFFFF, kPairHashBits)};
+      return Heads{Mix(low & 0xFFFFFF, kHashBits), Mix(low, kHashBits), MixLong(v), low & 0xFFFF};
     }
     // The last bytes: no load past the end.
     std::uint32_t v = 0;
     for (std::uint32_t i = 0; i < 4 && pos + i < size_; ++i) v |= static_cast<std::uint32_t>(in_[pos + i]) << (8 * i);
-    if (pos + 2 <= size_) h.pair = Mix(v & 0xFFFF, kPairHashBits);
+    if (pos + 2 <= size_) h.pair = v & 0xFFFF;
     if (pos + 3 <= size_) h.near = Mix(v & 0xFFFFFF, kHashBits);
     if (pos + 4 <= size_) h.quad = Mix(v, kHashBits);
     return h;
@@ -237,8 +237,7 @@ class Encoder {
       quadHead_[h.quad] = pos + 1;
       longPrev_[pos & (kMaxWindow - 1)] = longHead_[h.wide];
       longHead_[h.wide] = pos + 1;
-      pairPrev_[pos & (kMaxShortDistance - 1)] = pairHead_[h.pair];
-      pairHead_[h.pair] = pos + 1;
+      pairLast_[h.pair] = static_cast<std::uint8_t>(pos);
       return;
     }
     if (pos + 3 <= size_) {
@@ -250,8 +249,7 @@ class Encoder {
       quadHead_[h.quad] = pos + 1;
     }
     if (pos + 2 <= size_) {
-      pairPrev_[pos & (kMaxShortDistance - 1)] = pairHead_[h.pair];
-      pairHead_[h.pair] = pos + 1;
+      pairLast_[h.pair] = static_cast<std::uint8_t>(pos);
     }
   }
 
@@ -262,16 +260,14 @@ class Encoder {
   unsigned FindMatches(std::uint32_t pos, unsigned limit, Heads heads, unsigned& pairDistance) {
     pairDistance = 0;
     if (limit < kMinMatch) return 0;
-    std::uint32_t candidate = pairHead_[heads.pair];
-    while (candidate != 0) {
-      std::uint32_t c = candidate - 1;
-      std::uint32_t distance = pos - c;
-      if (distance > kMaxShortDistance) break;
-      if (in_[c] == in_[pos] && in_[c + 1] == in_[pos + 1]) {
-        pairDistance = distance;
-        break;
-      }
-      candidate = pairPrev_[c & (kMaxShortDistance - 1)];
+    {
+      // The low byte of the last place of this pair: the place that many
+      // bytes back (256 for 0) is the last one if it holds the pair, as any
+      // later one would have replaced it.
+      const std::uint32_t distance = ((pos - pairLast_[heads.pair] - 1) & 0xFF) + 1;
+      const bool found = distance <= pos &&
+                         (in_[pos - distance] | static_cast<std::uint32_t>(in_[pos - distance + 1]) << 8) == heads.pair;
+      pairDistance = found ? distance : 0;
     }
 
     if (limit < 3) return 0;
@@ -283,7 +279,7 @@ class Encoder {
     // nearly always the answer, so only hash collisions are skipped. Without
     // it no longer match is looked for, so a miss here costs every length.
     std::uint32_t found = 0;  // where the longest match so far starts
-    candidate = head_[heads.near];
+    std::uint32_t candidate = head_[heads.near];
     for (unsigned depth = level_.nearDepth; candidate != 0 && depth > 0; --depth) {
       std::uint32_t c = candidate - 1;
       std::uint32_t distance = pos - c;
@@ -382,7 +378,7 @@ class Encoder {
       __builtin_prefetch(&head_[following.near], 1);
       __builtin_prefetch(&quadHead_[following.quad], 1);
       __builtin_prefetch(&longHead_[following.wide], 1);
-      __builtin_prefetch(&pairHead_[following.pair], 1);
+      __builtin_prefetch(&pairLast_[following.pair], 1);
       const unsigned k = pos - start;
 
       // Literal.
@@ -532,8 +528,9 @@ class Encoder {
   std::array<std::uint32_t, kMaxWindow> quadPrev_;
   std::array<std::uint32_t, kHashSize> longHead_;
   std::array<std::uint32_t, kMaxWindow> longPrev_;
-  std::array<std::uint32_t, kPairHashSize> pairHead_;
-  std::array<std::uint32_t, kMaxShortDistance> pairPrev_;
+  // Low byte of the last position of each pair of bytes, by the pair: the
+  // nearest length-2 match is one lookup, no chain.
+  std::array<std::uint8_t, 65536> pairLast_;
   std::array<Match, kMaxMatch> matches_;
 
   std::array<std::uint32_t, kBlockSize + kLanes> price_;

@@ -15,7 +15,7 @@
 // most 256; a longer match a distance of at most the window size; lengths run
 // from 2 to 518; no distance reaches before the first byte of the data.
 //
-// Working memory is fixed (about 780 KiB of hash chains and parser state),
+// Working memory is fixed (about 820 KiB of hash chains and parser state),
 // whatever the size of the input; the input and the output are held whole.
 #pragma once
 
