@@ -353,14 +353,17 @@ class Encoder {
   std::uint32_t ParseBlock(std::uint32_t start) {
     const std::uint32_t end = std::min<std::uint32_t>(size_, start + kBlockSize);
     const unsigned span = end - start;
-    // Prices are set to infinite only as far as a token from a parsed
-    // position reaches: a long match ends the block early, and filling the
-    // whole block each time would cost more than the parse.
+    // Prices are set to infinite (and steps to a literal) only as far as a
+    // token from a parsed position reaches: a long match ends the block
+    // early, and filling the whole block each time would cost more than the
+    // parse. Every price and step the parse reads, the lanes of a vector
+    // past its last length included, is set.
     unsigned filled = 0;
     auto fillTo = [&](unsigned k) {
       if (filled >= k) return;
       const unsigned to = std::min(std::max(k, filled + kFillStep), span + kLanes - 1);
       std::fill(price_.begin() + filled + 1, price_.begin() + to + 1, kInfinite);
+      std::fill(step_.begin() + filled + 1, step_.begin() + to + 1, 1);
       filled = to;
     };
 
@@ -434,8 +437,8 @@ class Encoder {
     // than both stores.
     const std::uint32_t keep = price_[t];
     const std::uint32_t take = 0u - static_cast<std::uint32_t>(price < keep);
-    price_[t] = keep ^ ((keep ^ price) & take);
-    step_[t] = step_[t] ^ ((step_[t] ^ step) & take);
+    price_[t] = (price & take) | (keep & ~take);
+    step_[t] = (step & take) | (step_[t] & ~take);
   }
 
   // Relax for the match of `distance` at every length from `from` to `to`
