@@ -83,7 +83,7 @@ gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
 # The sanitizers do not see reads of memory never written; memcheck does. It
 # runs the packager's encoder, which leaves its large tables unwritten on
 # purpose, on a small text at both levels and on a 1 MiB binary (judged on
-# samples).
+# samples), and the decoder on that binary's stream.
 find_program(VALGRIND valgrind)
 if(VALGRIND)
   foreach(case "readme;${PROJECT_SOURCE_DIR}/README.md;" "readme_best;${PROJECT_SOURCE_DIR}/README.md;--best"
@@ -94,8 +94,15 @@ if(VALGRIND)
     add_test(NAME memcheck.implode_${name}
              COMMAND ${VALGRIND} --error-exitcode=3 --quiet $<TARGET_FILE:setuppack> implode ${level} ${input}
                      ${CMAKE_CURRENT_BINARY_DIR}/memcheck_${name}.imp)
-    set_tests_properties(memcheck.implode_${name} PROPERTIES LABELS memcheck TIMEOUT 120)
+    set_tests_properties(memcheck.implode_${name} PROPERTIES LABELS memcheck TIMEOUT 120
+                         FIXTURES_SETUP memcheck_${name})
   endforeach()
+  # The decoder on the binary's stream.
+  add_test(NAME memcheck.explode_program
+           COMMAND ${VALGRIND} --error-exitcode=3 --quiet $<TARGET_FILE:setuppack> explode
+                   ${CMAKE_CURRENT_BINARY_DIR}/memcheck_program.imp ${CMAKE_CURRENT_BINARY_DIR}/memcheck_program.out)
+  set_tests_properties(memcheck.explode_program PROPERTIES LABELS memcheck TIMEOUT 120
+                       FIXTURES_REQUIRED memcheck_program)
 endif()
 
 foreach(dir tests/wine tests/fuzz tests/oracle bench)
