@@ -428,6 +428,20 @@ TEST(ImplodeRules, TwoByteMatchesStayWithin256Bytes) {
   }
 }
 
+TEST(ImplodeRules, NoReadPastTheEndWhenTheLastBytesHaveManyShortMatches) {
+  // Sixteen zero bytes, 40 copies of "abcde" each followed by another byte,
+  // and "abcde" with a zero byte to end: the 5-byte matches of the last
+  // bytes outnumber the chain walk, and eight zeros are what an 8-byte
+  // comparison there would meet. The input is exactly as long as its data.
+  std::vector<std::uint8_t> input(16, 0);
+  for (std::uint8_t i = 1; i <= 40; ++i) input.insert(input.end(), {'a', 'b', 'c', 'd', 'e', i});
+  input.insert(input.end(), {'a', 'b', 'c', 'd', 'e', 0});
+  input.shrink_to_fit();
+  const auto check = CheckStream(ImplodeWith(input, Choice(LiteralMode::Binary, 4096), false));
+  ASSERT_TRUE(check.ok) << check.problem;
+  EXPECT_EQ(check.output, input);
+}
+
 TEST(ImplodeRules, TwoByteMatchesAtTheEdgesOfTheirReach) {
   // Random bytes below 250 with the pair 251 252 placed twice, `distance`
   // bytes apart: a length-2 match up to 256 back, never further, and a pair
