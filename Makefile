@@ -23,8 +23,15 @@ build: deps
 demo: build
 	@scripts/demo.sh
 
+# The host tests through CTest, then the Windows half (natively, or in the
+# emulated machine where this kernel runs no i386 programs).
 test: build
-	cd $(HOST_BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(HOST_BUILD) && ctest --output-on-failure -j $(JOBS) -LE wine
+	@scripts/wine-tests.sh
+
+# The Windows half alone; FILTER takes a gtest filter (Suite.*:Other.*).
+wine-tests: build
+	@scripts/wine-tests.sh
 
 unit: build
 	cd $(HOST_BUILD) && ctest --output-on-failure -L unit -j $(JOBS)

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a Debian 12 machine, once:
 # the mingw-w64 cross compiler, Wine with its 32-bit loader, Xvfb and the host
-# libraries, and node-pkware (the reference implode/explode used by the tests).
+# libraries, node-pkware (the reference implode/explode used by the tests),
+# and qemu with a stock Debian kernel for hosts whose kernel runs no i386
+# programs (scripts/i386-machine.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,7 +13,8 @@ if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xdotool
           cmake g++ make pkg-config libgtest-dev libbenchmark-dev libcli11-dev
           libtomlplusplus-dev clang libclang-rt-14-dev nodejs npm
-          libssl-dev nlohmann-json3-dev libyaml-cpp-dev osslsigncode openssl dpkg-dev)
+          libssl-dev nlohmann-json3-dev libyaml-cpp-dev osslsigncode openssl dpkg-dev
+          qemu-system-x86 busybox-static imagemagick)
 
 # node and npm may come from elsewhere on this machine: they count as missing
 # only when the commands are absent.
@@ -31,11 +34,24 @@ if [ ${#missing[@]} -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
   fi
-  $SUDO apt-get update -qq
+  # A mirror in the middle of a sync fails an index now and then: try again,
+  # and go on with what was fetched when it keeps failing.
+  for attempt in 1 2 3; do
+    $SUDO apt-get update -qq && break
+    echo "apt-get update failed (attempt $attempt)"
+    sleep $((attempt * 10))
+  done
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
 if [ ! -d tests/oracle/node_modules/node-pkware ]; then
   echo "Installing node-pkware"
   (cd tests/oracle && npm install --no-audit --no-fund --silent)
+fi
+
+# Wine's loader for 32-bit programs is an i386 program: where this kernel
+# refuses it, the Windows half runs in the emulated machine, whose kernel and
+# initramfs are made here once.
+if ! wine --version >/dev/null 2>&1; then
+  $SUDO scripts/i386-machine.sh prepare
 fi

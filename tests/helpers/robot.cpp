@@ -302,6 +302,8 @@ void Run(const std::string& line) {
 }  // namespace
 
 int main() {
+  std::printf("ready\n");
+  std::fflush(stdout);
   char buffer[8192];
   while (std::fgets(buffer, sizeof buffer, stdin)) {
     std::string line(buffer);

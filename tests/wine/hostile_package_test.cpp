@@ -81,7 +81,7 @@ protected:
 
   // The install directory and the test's group folder take what they get;
   // the rest of drive C: stays as it was.
-  std::set<fs::path> Allowed() const { return {Installed(""), ProgramsFolder() / group_}; }
+  std::set<fs::path> Allowed() const { return {DirFile("Install"), ProgramsFolder() / group_}; }
   void ExpectNothingElseWritten() {
     const auto after = DriveTree(Allowed());
     for (const auto& [path, size] : after) {
@@ -124,6 +124,7 @@ TEST_P(DeviceNames, AreRefusedWithString5AndExitCode1) {
     case Kind::kTrailingQz:
     case Kind::kTrailingCt:
     case Kind::kTrailingDs:
+      package.header.flags = 0;  // the trailing block is read
       package.trailing = TrailingBlock{};
       package.trailing->typeTag = c.kind == Kind::kTrailingQz ? "QZ" : c.kind == Kind::kTrailingCt ? "CT" : "DS";
       package.AddTrailingFile("trailing-first.txt", BytesOf("trailing first"));
@@ -352,6 +353,7 @@ TEST_F(HostilePackage, KilledInstallationRunAgainEndsLikeAnUninterruptedOne) {
   package.AddFile("first.txt", "first").lastWriteTime = kSampleTime;
   package.AddFile("held.txt", "new").lastWriteTime = kSampleTime;
   package.AddFile("sub\\after.txt", "after").lastWriteTime = kSampleTime;
+  package.header.flags = 0;  // the trailing block is read
   package.trailing = TrailingBlock{};
   package.AddTrailingFile("account.ini", BytesOf("account"), kSampleTime);
   WritePackage(package);

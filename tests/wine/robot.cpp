@@ -15,6 +15,7 @@ using Clock = std::chrono::steady_clock;
 // ended without showing the window.
 constexpr Milliseconds kWaitSlice(250);
 constexpr Milliseconds kReplySlack(5000);
+constexpr Milliseconds kStartTimeout(30000);
 
 // key=value pairs of one reply line; values are bare words or quoted texts.
 std::map<std::string, std::string> Fields(const std::string& line) {
@@ -109,7 +110,13 @@ Robot::Robot() {
   options.pipeStdin = true;
   options.pipeStdout = true;
   process_ = StartWine(HelperFile("robot.exe").string(), {}, options);
-  started_ = process_.Started();
+  // The robot says "ready" once it reads commands; a Wine process can take
+  // seconds to start, more than a reply is given.
+  started_ = process_.Started() && process_.ReadLine(kStartTimeout) == std::optional<std::string>("ready");
+  if (!started_) {
+    lastError_ = "robot.exe did not start";
+    process_.Kill();
+  }
 }
 
 Robot::~Robot() {
@@ -120,16 +127,15 @@ Robot::~Robot() {
 }
 
 std::optional<std::vector<std::string>> Robot::Command(const std::string& line, Milliseconds replyTimeout) {
-  lastError_.clear();
   if (!started_ || !process_.Write(line + "\n")) {
-    lastError_ = "robot not running";
+    if (started_ || lastError_.empty()) lastError_ = "robot not running";
     return std::nullopt;
   }
+  lastError_.clear();
   std::vector<std::string> lines;
-  auto deadline = Clock::now() + replyTimeout;
+  auto deadline = Clock::now() + Scaled(replyTimeout);
   for (;;) {
-    auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now());
-    auto reply = process_.ReadLine(std::max(left, Milliseconds(1)));
+    auto reply = process_.ReadLineUntil(deadline);
     if (!reply) {
       lastError_ = "no reply to: " + line;
       // A robot that did not answer is out of step with its replies.
@@ -148,7 +154,7 @@ std::optional<std::vector<std::string>> Robot::Command(const std::string& line, 
 
 std::optional<WindowInfo> Robot::Wait(const std::string& verb, const std::string& className,
                                       const std::string& caption, Milliseconds timeout, Process* watched) {
-  auto deadline = Clock::now() + timeout;
+  auto deadline = Clock::now() + Scaled(timeout);
   bool lastRound = false;
   for (;;) {
     auto left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now());
@@ -224,7 +230,7 @@ bool Robot::Key(const std::string& hwnd, int virtualKey) {
 }
 
 bool Robot::WaitGone(const std::string& hwnd, Milliseconds timeout) {
-  return Command("wait-gone " + hwnd + " " + std::to_string(timeout.count()), timeout + kReplySlack)
+  return Command("wait-gone " + hwnd + " " + std::to_string(Scaled(timeout).count()), timeout + kReplySlack)
       .has_value();
 }
 

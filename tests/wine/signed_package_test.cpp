@@ -44,7 +44,10 @@ TEST_F(SignedPackage, InstallsTheSameTreeAsTheUnsignedPackage) {
   const std::vector<std::uint8_t> text = SampleText(90000, 8);
   PackageMember& manual = package.AddFile("Docs\\manual.txt", Implode(text, ImplodeOptions{}), kMemberCmp);
   manual.originalSize = static_cast<std::uint32_t>(text.size());
-  package.AddFile("empty.dat", "");
+  manual.lastWriteTime = 0x01D5100000000000ull;
+  // A member without a time keeps the time it was written at, which differs
+  // between the two runs: every member here carries one.
+  package.AddFile("empty.dat", "").lastWriteTime = 0x01D5200000000000ull;
   WritePackage(package, "Plain.exe");
   WritePackage(package, "Signed.exe");
   SignSetupProgram(DirFile("Signed.exe"), TestCertificateOptions(Dir()));

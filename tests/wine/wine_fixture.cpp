@@ -38,6 +38,19 @@ void PollPause(int& round) {
 
 }  // namespace
 
+double TimeScale() {
+  static const double scale = [] {
+    const char* text = std::getenv("WINE_TESTS_TIME_SCALE");
+    double value = text ? std::strtod(text, nullptr) : 1.0;
+    return value >= 1.0 && value <= 100.0 ? value : 1.0;
+  }();
+  return scale;
+}
+
+Milliseconds Scaled(Milliseconds limit) {
+  return Milliseconds(static_cast<Milliseconds::rep>(static_cast<double>(limit.count()) * TimeScale()));
+}
+
 // ---------------------------------------------------------------- Process
 
 Process::Process(const std::vector<std::string>& argv, const Options& options) {
@@ -120,7 +133,7 @@ std::optional<int> Process::ExitCode() {
 bool Process::Running() { return pid_ > 0 && !ExitCode(); }
 
 std::optional<int> Process::Wait(Milliseconds timeout) {
-  auto deadline = Clock::now() + timeout;
+  auto deadline = Clock::now() + Scaled(timeout);
   int round = 0;
   while (Running()) {
     if (Clock::now() >= deadline) {
@@ -151,7 +164,10 @@ bool Process::Write(std::string_view text) {
 }
 
 std::optional<std::string> Process::ReadLine(Milliseconds timeout) {
-  auto deadline = Clock::now() + timeout;
+  return ReadLineUntil(Clock::now() + Scaled(timeout));
+}
+
+std::optional<std::string> Process::ReadLineUntil(Clock::time_point deadline) {
   for (;;) {
     std::size_t end = pending_.find('\n');
     if (end != std::string::npos) {
@@ -195,8 +211,8 @@ std::optional<int> RunHost(const std::vector<std::string>& argv, Milliseconds ti
   Process process(argv, options);
   if (!process.Started()) return std::nullopt;
   if (output) {
-    auto deadline = Clock::now() + timeout;
-    while (auto line = process.ReadLine(std::chrono::duration_cast<Milliseconds>(deadline - Clock::now()))) {
+    auto deadline = Clock::now() + Scaled(timeout);
+    while (auto line = process.ReadLineUntil(deadline)) {
       *output += *line;
       *output += '\n';
     }
@@ -260,7 +276,15 @@ void WineEnvironment::StopXServer() {
 
 void WineEnvironment::SetUp() {
   gEnvironment = this;
-  prefix_ = fs::path(WINE_WORK_DIR) / "prefix";
+  // A fresh prefix in the temporary folder: in the emulated machine that is
+  // a tmpfs, where wineboot takes a fraction of its time on the shared disk.
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = (tmp && *tmp ? std::string(tmp) : std::string("/tmp")) + "/wine_tests.XXXXXX";
+  if (!mkdtemp(pattern.data())) {
+    failure_ = "no temporary folder for the Wine prefix: " + pattern;
+    return;
+  }
+  prefix_ = fs::path(pattern) / "prefix";
   setenv("WINEPREFIX", prefix_.c_str(), 1);
   setenv("WINEARCH", "win32", 1);
   setenv("WINEDEBUG", "-all", 1);
@@ -305,9 +329,11 @@ void WineEnvironment::SetUp() {
 void WineEnvironment::TearDown() {
   RunHost({"wineserver", "-k"}, Milliseconds(20000));
   StopXServer();
-  if (!std::getenv("WINE_TESTS_KEEP_PREFIX")) {
+  if (!std::getenv("WINE_TESTS_KEEP_PREFIX") && !prefix_.empty()) {
     std::error_code ec;
-    fs::remove_all(prefix_, ec);
+    fs::remove_all(prefix_.parent_path(), ec);
+  } else if (!prefix_.empty()) {
+    std::fprintf(stderr, "wine_tests: the prefix is kept in %s\n", prefix_.c_str());
   }
 }
 

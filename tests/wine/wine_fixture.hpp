@@ -2,8 +2,8 @@
 // whole run, an X server when none is given, processes started under Wine
 // with a timeout, C:\ paths, the registry and file times of the prefix.
 //
-// The prefix lives in the build tree (WINE_WORK_DIR) and is created once per
-// run by WineEnvironment, a gtest global environment; a persistent wineserver
+// The prefix lives in a new folder under $TMPDIR (or /tmp) and is created
+// once per run by WineEnvironment, a gtest global environment; a persistent wineserver
 // keeps process start-up cheap. Every test gets its own directory
 // C:\t\<Suite>.<Test>, created empty by WineTest::SetUp.
 #pragma once
@@ -21,6 +21,14 @@
 namespace winetest {
 
 using Milliseconds = std::chrono::milliseconds;
+
+// Every time limit of these tests is one for a machine that runs Wine
+// natively; WINE_TESTS_TIME_SCALE (default 1) stretches them all alike on a
+// slower one, such as the emulated machine. Waits for windows, processes and
+// replies apply it themselves; a test that bounds how long the program took
+// applies it to its bound.
+double TimeScale();
+Milliseconds Scaled(Milliseconds limit);
 
 // Exit code of wine_tests when Wine cannot run at all: CTest reports the
 // binary as skipped (SKIP_RETURN_CODE in tests/wine/CMakeLists.txt).
@@ -49,17 +57,19 @@ public:
   int Pid() const { return pid_; }
   // True while the process has not ended.
   bool Running();
-  // The exit code once the process ended within `timeout`; otherwise the
-  // process is killed and the result is empty.
+  // The exit code once the process ended within `timeout` (scaled); otherwise
+  // the process is killed and the result is empty.
   std::optional<int> Wait(Milliseconds timeout);
   // The exit code if the process has already ended.
   std::optional<int> ExitCode();
   void Kill();
 
   bool Write(std::string_view text);
-  // One line of the child's stdout without its line end; empty on timeout or
-  // end of output.
+  // One line of the child's stdout without its line end; empty on timeout
+  // (scaled) or end of output.
   std::optional<std::string> ReadLine(Milliseconds timeout);
+  // The same with a deadline taken as it is.
+  std::optional<std::string> ReadLineUntil(std::chrono::steady_clock::time_point deadline);
 
 private:
   void Reap(int status);
