@@ -19,6 +19,9 @@ for tool in "$bin/setuppack" "$bin/setup.exe"; do
   fi
 done
 
+source scripts/wine_session.sh
+run_where_wine_runs "$0" "$@"
+
 mkdir -p "$demo"
 
 echo "== Packing examples/package.toml"
@@ -28,21 +31,12 @@ echo "== Listing $program"
 "$bin/setuppack" list "$program"
 echo
 
-source scripts/wine_session.sh
-# Where Wine cannot run, the host half of the demonstration still does.
-if ! wine_runs; then
-  echo "== Extracting $program on the host into $demo/extracted"
-  rm -rf "$demo/extracted"
-  "$bin/setuppack" extract "$program" -d "$demo/extracted"
-  (cd "$demo/extracted" && find . -mindepth 1 -printf '%y %8s  %P\n' | sort -k3)
-  echo
-  echo "demo: this machine cannot run Wine's 32-bit loader (wine --version fails);"
-  echo "demo: setup.exe was not run. The package above is complete."
-  exit 0
-fi
-
-echo "== Creating a fresh 32-bit Wine prefix in $root/$demo/prefix"
-start_wine_session "$root/$demo/prefix" 1024x768x24
+# In the emulated machine the prefix lives on its tmpfs: on the host's disk,
+# shared over 9p, wineboot alone takes minutes.
+prefix=$root/$demo/prefix
+[[ -n ${I386_MACHINE:-} ]] && prefix=/tmp/korvane-demo/prefix
+echo "== Creating a fresh 32-bit Wine prefix in $prefix"
+start_wine_session "$prefix" 1024x768x24
 
 echo "== Running: wine $program /S /D \"$target\""
 set +e

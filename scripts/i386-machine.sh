@@ -126,9 +126,11 @@ run() {
     # The second serial port carries the command's output; the first, the
     # firmware's and the kernel's messages, stays in the job folder.
     echo 'stty -onlcr </dev/ttyS1 2>/dev/null'
+    # Through a pipe, as when the host's output is one: a program that asks
+    # whether it writes to a terminal is not told yes by the serial port.
     printf '%q ' "$@"
-    echo '</dev/null >/dev/ttyS1 2>&1'
-    printf 'echo $? >%q\n' "$job/status"
+    echo '</dev/null 2>&1 | cat >/dev/ttyS1'
+    printf 'echo "${PIPESTATUS[0]}" >%q\n' "$job/status"
   } >"$job/job.sh"
 
   local cpu=max,-smap,-smep,-pku

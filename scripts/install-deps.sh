@@ -14,7 +14,7 @@ packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xdoto
           cmake g++ make pkg-config libgtest-dev libbenchmark-dev libcli11-dev
           libtomlplusplus-dev clang libclang-rt-14-dev nodejs npm
           libssl-dev nlohmann-json3-dev libyaml-cpp-dev osslsigncode openssl dpkg-dev
-          qemu-system-x86 busybox-static imagemagick)
+          qemu-system-x86 busybox-static imagemagick pngquant)
 
 # node and npm may come from elsewhere on this machine: they count as missing
 # only when the commands are absent.

@@ -1,6 +1,11 @@
 # A fresh 32-bit Wine prefix for the scripts that run Windows programs (demo,
 # screenshots, install_bench, decode_bench). Source it, then:
 #
+#   run_where_wine_runs SCRIPT [ARGS...]
+#                        returns where Wine runs here; otherwise runs SCRIPT
+#                        again in the emulated machine (scripts/i386-machine.sh)
+#                        and exits with its status. A script whose Windows
+#                        half needs Wine calls it first.
 #   wine_runs            true when Wine can start here; otherwise sets
 #                        wine_unavailable to Wine's own complaint. Wine's
 #                        loader for 32-bit programs is an i386 program itself:
@@ -24,6 +29,18 @@ wine_runs() {
   return 1
 }
 
+run_where_wine_runs() {
+  wine_runs && return 0
+  if [[ -n ${I386_MACHINE:-} ]]; then
+    echo "Wine does not start even in the emulated machine: $wine_unavailable" >&2
+    exit 1
+  fi
+  echo "== Wine cannot run on this kernel ($wine_unavailable): running $1 in the emulated i386 machine"
+  local status=0
+  "$(dirname "${BASH_SOURCE[0]}")/i386-machine.sh" "$@" || status=$?
+  exit "$status"
+}
+
 wine_session_xvfb=
 
 wine_session_end() {
@@ -31,7 +48,19 @@ wine_session_end() {
   if [[ -n $wine_session_xvfb ]]; then
     kill "$wine_session_xvfb" 2>/dev/null || true
     wait "$wine_session_xvfb" 2>/dev/null || true
-    wine_session_xvfb=
+    run_where_wine_runs() {
+  wine_runs && return 0
+  if [[ -n ${I386_MACHINE:-} ]]; then
+    echo "Wine does not start even in the emulated machine: $wine_unavailable" >&2
+    exit 1
+  fi
+  echo "== Wine cannot run on this kernel ($wine_unavailable): running $1 in the emulated i386 machine"
+  local status=0
+  "$(dirname "${BASH_SOURCE[0]}")/i386-machine.sh" "$@" || status=$?
+  exit "$status"
+}
+
+wine_session_xvfb=
   fi
 }
 

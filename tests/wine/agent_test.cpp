@@ -84,10 +84,10 @@ protected:
     agents_.push_back(StartWine(HelperFile("agent_standin.exe").string(), arguments));
     Process& agent = agents_.back();
     const fs::path ready = DirFile(log + ".ready");
-    for (int round = 0; round < 1000 && agent.Running(); ++round) {
-      if (fs::exists(ready) && ReadText(ready) == "ready\n") return true;
-      std::this_thread::sleep_for(Milliseconds(10));
-    }
+    if (WaitUntil([&] { return !agent.Running() || (fs::exists(ready) && ReadText(ready) == "ready\n"); },
+                  Milliseconds(10000)) &&
+        agent.Running())
+      return true;
     ADD_FAILURE() << "the stand-in agent did not get ready";
     return false;
   }
@@ -124,7 +124,7 @@ protected:
   }
   // Waits a little for a program that setup.exe started to write its line.
   Lines StartedAfterWait() const {
-    for (int round = 0; round < 300 && Started().empty(); ++round) std::this_thread::sleep_for(Milliseconds(10));
+    WaitUntil([&] { return !Started().empty(); }, Milliseconds(3000));
     return Started();
   }
 
@@ -215,7 +215,7 @@ TEST_P(AgentRestart, ConfirmedLauncherIsRestartedAfterTheInstallation) {
   EXPECT_EQ(RunSetup(SilentArgs()), 0);
   EXPECT_EQ(AgentLog(), (Lines{Cmd(0, 0, 0), Cmd(2, 14, 1), Cmd(2, 15, 2), Cmd(1, 15, 3)}));
   if (c.parameters == nullptr) {
-    std::this_thread::sleep_for(Milliseconds(500));
+    std::this_thread::sleep_for(Scaled(Milliseconds(500)));
     EXPECT_EQ(Started(), Lines{});
   } else {
     EXPECT_EQ(StartedAfterWait(), Lines{LauncherStart(c.parameters)});
@@ -286,7 +286,7 @@ TEST_F(AgentChannel, HostileBlockWordsChangeNothingButTheReply) {
   EXPECT_EQ(RunSetup(SilentArgs()), 0);
   EXPECT_EQ(AgentLog(), (Lines{Cmd(0, 0, 0), Cmd(2, 14, 1), Cmd(2, 15, 0), Cmd(1, 15, 1)}));
   EXPECT_EQ(ReadText(Installed("a.txt")), "installed");
-  std::this_thread::sleep_for(Milliseconds(500));
+  std::this_thread::sleep_for(Scaled(Milliseconds(500)));
   EXPECT_EQ(Started(), Lines{});
   // Every slot was freed again. (Slot 3 has no record: the caller only reads.)
   EXPECT_EQ(Call(prefix_, {"running", "3"}).block, "block pending -1,-1,-1 ringpos 62");
@@ -339,12 +339,12 @@ TEST_F(AgentChannel, MissingClosedOrEventlessSlotsFailAtOnce) {
     const CallResult call = Call(prefix_, c.arguments);
     EXPECT_EQ(call.answer, "result 0 reply 0") << c.arguments[1];
     EXPECT_EQ(call.block, c.block) << c.arguments[1];
-    EXPECT_LT(call.milliseconds, 1000) << c.arguments[1];
+    EXPECT_LT(call.milliseconds, Scaled(Milliseconds(1000)).count()) << c.arguments[1];
   }
   const CallResult none = Call(NewPrefix(), {"running", "0"});
   EXPECT_EQ(none.answer, "result 0 reply 0");
   EXPECT_EQ(none.block, "block none");
-  EXPECT_LT(none.milliseconds, 1000);
+  EXPECT_LT(none.milliseconds, Scaled(Milliseconds(1000)).count());
   EXPECT_EQ(AgentLog(), Lines{});
 }
 
@@ -362,7 +362,7 @@ TEST_F(AgentChannel, UnansweredAndStuckSlotsGiveUpAfterFiveSeconds) {
   EXPECT_EQ(a.answer, "result 0 reply 1");
   EXPECT_EQ(a.block, "block pending -1,-1,-1 ringpos 1");
   EXPECT_GE(a.milliseconds, 4900);
-  EXPECT_LT(a.milliseconds, 8000);
+  EXPECT_LT(a.milliseconds, 5000 + Scaled(Milliseconds(3000)).count());
   EXPECT_EQ(AgentLog(), Lines{Cmd(1, 15, 0)});
 
   // A slot that stays pending through 25 polls: nothing is written.
@@ -370,7 +370,7 @@ TEST_F(AgentChannel, UnansweredAndStuckSlotsGiveUpAfterFiveSeconds) {
   EXPECT_EQ(b.answer, "result 0 reply 0");
   EXPECT_EQ(b.block, "block pending -1,-1,5 ringpos 0");
   EXPECT_GE(b.milliseconds, 4900);
-  EXPECT_LT(b.milliseconds, 8000);
+  EXPECT_LT(b.milliseconds, 5000 + Scaled(Milliseconds(3000)).count());
   EXPECT_EQ(AgentLog("stuck.log"), Lines{});
 }
 

@@ -62,8 +62,7 @@ protected:
   }
   // Waits until the start markers have written `count` lines.
   Lines StartedLines(std::size_t count) const {
-    for (int round = 0; round < 500 && Started().size() < count; ++round)
-      std::this_thread::sleep_for(Milliseconds(10));
+    WaitUntil([&] { return Started().size() >= count; }, Milliseconds(5000));
     return Started();
   }
   // The start marker's line for `file` of the install directory started with
@@ -88,11 +87,8 @@ protected:
 
   // Polls until neither the package nor the batch file exists.
   bool Removed(const fs::path& package) const {
-    for (int round = 0; round < 300; ++round) {
-      if (!fs::exists(package) && !fs::exists(UnixPath(kBatchFile))) return true;
-      std::this_thread::sleep_for(Milliseconds(100));
-    }
-    return false;
+    return WaitUntil([&] { return !fs::exists(package) && !fs::exists(UnixPath(kBatchFile)); },
+                     Milliseconds(30000));
   }
 
   Process setup_;
@@ -205,7 +201,7 @@ TEST_P(SilentCompletion, StartsTheProgramAndRemovesTheSetupProgramAsAsked) {
   arguments.insert(arguments.end(), {"/D", InstallDir()});
   EXPECT_EQ(RunSetup(arguments), 0);
   if (c.parameters == nullptr) {
-    std::this_thread::sleep_for(Milliseconds(500));
+    std::this_thread::sleep_for(Scaled(Milliseconds(500)));
     EXPECT_EQ(Started(), Lines{});
   } else {
     EXPECT_EQ(StartedLines(1), Lines{StartLine(kProgram, c.parameters)});
@@ -239,7 +235,7 @@ TEST_F(Completion, ReadOnlySetupProgramWritesNoBatchFile) {
   fs::permissions(DirFile(kPackageName), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
   EXPECT_EQ(RunSetup({"/S", "/RS", "/D", InstallDir()}), 0);
-  std::this_thread::sleep_for(Milliseconds(1000));
+  std::this_thread::sleep_for(Scaled(Milliseconds(1000)));
   EXPECT_TRUE(fs::exists(DirFile(kPackageName)));
   EXPECT_FALSE(fs::exists(UnixPath(kBatchFile)));
 }

@@ -54,8 +54,7 @@ TEST_F(PlatformCheck, Win32sStartsTheSetupProgramBesideThePackage) {
   ASSERT_TRUE(emulated.Applied());
   EXPECT_EQ(RunSetup(SilentArgs()), 0);
   // SETUP.EXE runs on its own; it writes STARTED.TXT beside itself.
-  for (int i = 0; i < 1000 && !std::filesystem::exists(DirFile("STARTED.TXT")); ++i)
-    std::this_thread::sleep_for(Milliseconds(10));
+  WaitUntil([&] { return std::filesystem::exists(DirFile("STARTED.TXT")); }, Milliseconds(10000));
   ASSERT_TRUE(std::filesystem::exists(DirFile("STARTED.TXT")));
   EXPECT_NE(ReadText(DirFile("STARTED.TXT")).find("SETUP.EXE"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(UnixPath(InstallDir())));

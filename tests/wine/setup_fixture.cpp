@@ -98,7 +98,7 @@ std::optional<int> SetupTest::ExpectMessageBoxAndExit(Process& process, const st
 
 std::optional<WindowInfo> SetupTest::WaitFinishDialog(Process& process) {
   constexpr int kIdRun = 1010;
-  const auto deadline = std::chrono::steady_clock::now() + kRunTimeout;
+  const auto deadline = std::chrono::steady_clock::now() + Scaled(kRunTimeout);
   while (std::chrono::steady_clock::now() < deadline) {
     const bool ended = !process.Running();
     for (const WindowInfo& window : Bot().Windows()) {

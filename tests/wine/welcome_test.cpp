@@ -72,16 +72,20 @@ protected:
   }
   // The directory chooser: the second dialog of the setup program.
   std::optional<WindowInfo> WaitChooser(const std::string& welcome) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      for (const WindowInfo& window : Bot().Windows()) {
-        if (window.className != "#32770" || window.hwnd == welcome || window.exe != kPackageName) continue;
-        auto dump = Bot().Dump(window.hwnd);
-        if (dump && dump->Control(kIdTypedDirectory) != nullptr) return dump;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    ADD_FAILURE() << "no directory chooser";
-    return std::nullopt;
+    std::optional<WindowInfo> chooser;
+    WaitUntil(
+        [&] {
+          for (const WindowInfo& window : Bot().Windows()) {
+            if (window.className != "#32770" || window.hwnd == welcome || window.exe != kPackageName) continue;
+            chooser = Bot().Dump(window.hwnd);
+            if (chooser && chooser->Control(kIdTypedDirectory) != nullptr) return true;
+          }
+          chooser.reset();
+          return false;
+        },
+        Milliseconds(10000));
+    if (!chooser) ADD_FAILURE() << "no directory chooser";
+    return chooser;
   }
 
   Process setup_;
@@ -116,10 +120,12 @@ TEST_F(Welcome, PaintsTheDecompressedPictureAtEightEight) {
   for (const auto& [x, y] : samples) {
     std::optional<std::string> shown;
     // The dialog may not have painted yet when it first appears.
-    for (int attempt = 0; attempt < 50 && shown != picture.Colour(x, y); ++attempt) {
-      shown = Pixel(dialog->hwnd, 8 + x, 8 + y);
-      if (shown != picture.Colour(x, y)) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    WaitUntil(
+        [&] {
+          shown = Pixel(dialog->hwnd, 8 + x, 8 + y);
+          return shown == picture.Colour(x, y);
+        },
+        Milliseconds(5000));
     EXPECT_EQ(shown, picture.Colour(x, y)) << "pixel " << x << "," << y;
   }
   Bot().Press(dialog->hwnd, kIdCancel);

@@ -187,6 +187,15 @@ std::optional<std::string> Process::ReadLineUntil(Clock::time_point deadline) {
   }
 }
 
+bool WaitUntil(const std::function<bool()>& done, Milliseconds limit) {
+  const auto deadline = Clock::now() + Scaled(limit);
+  while (!done()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(Milliseconds(10));
+  }
+  return true;
+}
+
 Process StartWine(const std::string& program, const std::vector<std::string>& arguments,
                   const Process::Options& options) {
   std::vector<std::string> argv{"wine", program};

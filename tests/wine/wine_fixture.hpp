@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -81,6 +82,10 @@ private:
   int stdoutFd_ = -1;
   std::string pending_;
 };
+
+// Polls `done` every 10 ms until it holds or `limit` (scaled) has passed;
+// whether it held.
+bool WaitUntil(const std::function<bool()>& done, Milliseconds limit);
 
 // Starts `wine program arguments...`; a program given as an absolute Unix path
 // or as a C:\ path both work.
