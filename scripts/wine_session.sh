@@ -48,19 +48,7 @@ wine_session_end() {
   if [[ -n $wine_session_xvfb ]]; then
     kill "$wine_session_xvfb" 2>/dev/null || true
     wait "$wine_session_xvfb" 2>/dev/null || true
-    run_where_wine_runs() {
-  wine_runs && return 0
-  if [[ -n ${I386_MACHINE:-} ]]; then
-    echo "Wine does not start even in the emulated machine: $wine_unavailable" >&2
-    exit 1
-  fi
-  echo "== Wine cannot run on this kernel ($wine_unavailable): running $1 in the emulated i386 machine"
-  local status=0
-  "$(dirname "${BASH_SOURCE[0]}")/i386-machine.sh" "$@" || status=$?
-  exit "$status"
-}
-
-wine_session_xvfb=
+    wine_session_xvfb=
   fi
 }
 
