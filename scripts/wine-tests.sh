@@ -5,7 +5,7 @@
 # line saying how it ran and how long it took.
 #
 #   FILTER=Suite.*:Other.*   runs a subset (a gtest filter)
-#   WINE_TESTS_MACHINE=emulated
+#   WINE_MACHINE=emulated
 #                            uses the emulated machine even where Wine runs
 #
 # Under CI=true a Wine half that could not run fails; elsewhere it is
@@ -20,7 +20,7 @@ args=()
 emulated_scale=${WINE_TESTS_EMULATED_SCALE:-6}
 
 start=$(date +%s)
-if [[ ${WINE_TESTS_MACHINE:-} != emulated ]] && wine --version >/dev/null 2>&1; then
+if [[ ${WINE_MACHINE:-} != emulated ]] && wine --version >/dev/null 2>&1; then
   how=natively
   "$tests" "${args[@]}"
   status=$?

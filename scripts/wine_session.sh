@@ -4,8 +4,9 @@
 #   run_where_wine_runs SCRIPT [ARGS...]
 #                        returns where Wine runs here; otherwise runs SCRIPT
 #                        again in the emulated machine (scripts/i386-machine.sh)
-#                        and exits with its status. A script whose Windows
-#                        half needs Wine calls it first.
+#                        and exits with its status (WINE_MACHINE=emulated:
+#                        always). A script whose Windows half needs Wine calls
+#                        it first.
 #   wine_runs            true when Wine can start here; otherwise sets
 #                        wine_unavailable to Wine's own complaint. Wine's
 #                        loader for 32-bit programs is an i386 program itself:
@@ -30,12 +31,16 @@ wine_runs() {
 }
 
 run_where_wine_runs() {
-  wine_runs && return 0
-  if [[ -n ${I386_MACHINE:-} ]]; then
-    echo "Wine does not start even in the emulated machine: $wine_unavailable" >&2
-    exit 1
+  local why="asked for by WINE_MACHINE=emulated"
+  if [[ ${WINE_MACHINE:-} != emulated || -n ${I386_MACHINE:-} ]]; then
+    wine_runs && return 0
+    if [[ -n ${I386_MACHINE:-} ]]; then
+      echo "Wine does not start even in the emulated machine: $wine_unavailable" >&2
+      exit 1
+    fi
+    why="Wine cannot run on this kernel: $wine_unavailable"
   fi
-  echo "== Wine cannot run on this kernel ($wine_unavailable): running $1 in the emulated i386 machine"
+  echo "== Running $1 in the emulated i386 machine ($why)"
   local status=0
   "$(dirname "${BASH_SOURCE[0]}")/i386-machine.sh" "$@" || status=$?
   exit "$status"
@@ -57,6 +62,7 @@ start_wine_session() {
   export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'
   trap wine_session_end EXIT
   rm -rf "$WINEPREFIX"
+  mkdir -p "$(dirname "$WINEPREFIX")"
   local screen=${2:-}
   if [[ -n $screen && -z ${DISPLAY:-} ]]; then
     # Xvfb takes a free display and writes its number once it accepts clients.
