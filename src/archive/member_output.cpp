@@ -1,8 +1,8 @@
 #include "archive/member_output.hpp"
 
 #include "archive/archive.hpp"
-#include "archive/member_name.hpp"
 #include "base/bounded_text.hpp"
+#include "format/member_name.hpp"
 #include "resources/resource.h"
 #include "setup/setup_state.hpp"
 #include "ui/messages.hpp"

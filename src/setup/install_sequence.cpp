@@ -9,8 +9,8 @@
 
 #include "agent/agent_control.hpp"
 #include "archive/archive.hpp"
-#include "archive/member_name.hpp"
 #include "base/bounded_text.hpp"
+#include "format/member_name.hpp"
 #include "resources/resource.h"
 #include "setup/platform_rules.hpp"
 #include "setup/steps.hpp"

@@ -9,9 +9,9 @@
 
 #include <cstdint>
 
-#include "archive/layout.hpp"
-#include "archive/member_stream.hpp"
 #include "base/bounded_text.hpp"
+#include "format/layout.hpp"
+#include "format/member_stream.hpp"
 
 
 // One icon table entry; each text is a heap copy or null when absent. A name

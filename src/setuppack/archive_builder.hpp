@@ -14,7 +14,7 @@
 //                   member files of EXT members.
 //
 // The archive layout itself (records, limits, name rules, error codes) lives
-// in archive/layout.hpp and archive/member_name.hpp, shared with setup.exe.
+// in format/layout.hpp and format/member_name.hpp, shared with setup.exe.
 #pragma once
 
 #include <cstddef>
@@ -26,7 +26,7 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/layout.hpp"
+#include "format/layout.hpp"
 #include "setuppack/package.hpp"
 
 // Append-only byte sink for archive items. Every integer is written low byte

@@ -1,6 +1,6 @@
 // Reading a setup program's archive on the host, for `setuppack list` and
 // `setuppack extract`. It reads the whole archive in the order and with the
-// checks of setup.exe's readers (archive error codes of archive/layout.hpp),
+// checks of setup.exe's readers (archive error codes of format/layout.hpp),
 // keeps everything it read, and stops at the first error; whatever was read
 // before it stays available for the listing.
 #pragma once
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/layout.hpp"
+#include "format/layout.hpp"
 #include "setuppack/package.hpp"
 
 // A member of the main file table as read. Offsets are file offsets.

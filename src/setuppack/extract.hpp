@@ -23,7 +23,7 @@ struct ExtractSummary {
 // failure DIR is as it was and nothing else is left behind.
 //
 // Throws InputError for a damaged archive, a member name that Windows
-// refuses (archive/member_name.hpp; checked before anything is written), a
+// refuses (format/member_name.hpp; checked before anything is written), a
 // missing or short external member file, a stream that does not decompress,
 // and write failures.
 ExtractSummary ExtractSetupProgram(const std::filesystem::path& program,

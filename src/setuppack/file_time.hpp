@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "archive/layout.hpp"  // kFileTimeUnixEpoch
+#include "format/layout.hpp"  // kFileTimeUnixEpoch
 
 // Seconds and nanoseconds since 1970; nanoseconds always 0 to 999999999,
 // also before 1970.

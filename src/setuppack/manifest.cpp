@@ -7,8 +7,8 @@
 #include <cctype>
 #include <map>
 
-#include "archive/member_name.hpp"
 #include "base/bounded_text.hpp"
+#include "format/member_name.hpp"
 #include "setuppack/code_page.hpp"
 #include "setuppack/errors.hpp"
 #include "setuppack/file_io.hpp"

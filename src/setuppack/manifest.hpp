@@ -1,7 +1,7 @@
 // The package manifest: a TOML file that says what goes into a setup program.
 //
 //   [settings]        the twelve settings strings under the manifest keys of
-//                     kSettingsStrings (archive/layout.hpp), the required ones
+//                     kSettingsStrings (format/layout.hpp), the required ones
 //                     required; the launcher classes as a text or an array of
 //                     texts, joined by ","
 //   [header]          ipc_prefix (two characters, required), required_space
@@ -35,7 +35,7 @@
 //
 // Paths are relative to the manifest's directory. Member names may use "/" or
 // "\" and are stored with "\". Every member name is checked as setup.exe and
-// Windows would take it (archive/member_name.hpp), against the other names
+// Windows would take it (format/member_name.hpp), against the other names
 // (case-insensitive duplicates, a file named like another's directory) and,
 // with default_path, against setup.exe's 260-character path buffer.
 #pragma once
@@ -48,8 +48,8 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/layout.hpp"
 #include "explode/implode.hpp"
+#include "format/layout.hpp"
 #include "setuppack/errors.hpp"
 #include "setuppack/package.hpp"
 

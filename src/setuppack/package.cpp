@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "archive/member_name.hpp"
+#include "format/member_name.hpp"
 
 // -------------------------------------------------------------- SettingsStrings
 

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/layout.hpp"
+#include "format/layout.hpp"
 
-// The twelve settings strings of kSettingsStrings (archive/layout.hpp), each
+// The twelve settings strings of kSettingsStrings (format/layout.hpp), each
 // absent (std::nullopt) or a text of 1 to 255 bytes in the system code page,
 // one member per field name. The builder writes whatever it is given, required
 // strings included.
@@ -39,7 +39,7 @@ struct SettingsStrings {
   std::size_t EncodedSize() const;
 };
 
-// One member of the main file table (FileEntryHeader in archive/layout.hpp):
+// One member of the main file table (FileEntryHeader in format/layout.hpp):
 // the entry header with storedLength = data.size(), the name, the version of
 // a SYS member, and the data unless the member is EXT, whose data goes to the
 // external member file.
@@ -52,7 +52,7 @@ struct PackageMember {
   MemberVersion version{0, 0};            // SYS only
 };
 
-// One icon entry (archive/layout.hpp). The reader keeps an absent name too,
+// One icon entry (format/layout.hpp). The reader keeps an absent name too,
 // for the listing of an archive that setup.exe refuses.
 struct PackageIcon {
   std::optional<std::string> name;
@@ -60,7 +60,7 @@ struct PackageIcon {
   std::optional<std::string> target;
 };
 
-// One member of the trailing block (TrailingEntryHead in archive/layout.hpp).
+// One member of the trailing block (TrailingEntryHead in format/layout.hpp).
 struct TrailingMember {
   std::string name;
   std::vector<std::uint8_t> data;

@@ -8,7 +8,7 @@
 #include <optional>
 #include <span>
 
-#include "archive/layout.hpp"
+#include "format/layout.hpp"
 
 // Format facts relied on (the headers: pe_headers.hpp):
 // - Data directory 2 is the resource tree: its RVA is mapped to a file offset

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <utility>
 
-#include "archive/member_name.hpp"
+#include "format/member_name.hpp"
 #include "setuppack/file_time.hpp"
 
 std::optional<std::uint32_t> ParseByteSize(std::string_view text) {

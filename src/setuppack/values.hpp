@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "archive/layout.hpp"
 #include "explode/implode.hpp"
+#include "format/layout.hpp"
 
 // "3 MiB", "12 KB", "4096", "4096 bytes" -> bytes. Returns nullopt for a text
 // that is no size or does not fit 32 bits. KiB/MiB/GiB are powers of 1024,
@@ -52,5 +52,5 @@ std::optional<std::int64_t> ParseSourceDateEpoch(std::string_view text);
 std::string ToMemberName(std::string_view text);
 // Returns the reason when a stored member name is unusable: empty, longer
 // than 255 bytes, leaving its directory, naming a device, or a name Windows
-// refuses or changes (archive/member_name.hpp has the rule).
+// refuses or changes (format/member_name.hpp has the rule).
 std::optional<std::string> MemberNameProblem(std::string_view name);

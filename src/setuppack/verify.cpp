@@ -6,8 +6,8 @@
 #include <memory>
 #include <system_error>
 
-#include "archive/member_name.hpp"
 #include "explode/memory_codec.hpp"
+#include "format/member_name.hpp"
 #include "setuppack/code_page.hpp"
 #include "setuppack/errors.hpp"
 #include "setuppack/file_io.hpp"

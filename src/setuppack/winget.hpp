@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "format/uninstall_key.hpp"
 #include "setuppack/archive_reader.hpp"
-#include "shell/uninstall_key.hpp"
 
 constexpr char kWingetManifestVersion[] = "1.10.0";
 constexpr char kWingetLocale[] = "en-US";

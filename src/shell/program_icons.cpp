@@ -9,8 +9,8 @@
 #include <objbase.h>
 #include <shlobj.h>
 
-#include "archive/member_name.hpp"
 #include "base/bounded_text.hpp"
+#include "format/member_name.hpp"
 #include "resources/resource.h"
 #include "setup/steps.hpp"
 #include "ui/messages.hpp"

@@ -22,7 +22,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "archive/layout.hpp"
+#include "format/layout.hpp"
 #include "setuppack/archive_reader.hpp"
 #include "setuppack/errors.hpp"
 #include "setuppack/extract.hpp"

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "archive/member_name.hpp"
+#include "format/member_name.hpp"
 #include "setuppack/errors.hpp"
 #include "setuppack/manifest.hpp"
 

@@ -3,7 +3,7 @@
 // The packager writes valid archives only. A damaged one is a valid setup
 // program with named fields patched afterwards: the positions come from the
 // host reader's listing of the valid program and the field offsets of
-// archive/layout.hpp, so no test keeps a map of the bytes of its own.
+// format/layout.hpp, so no test keeps a map of the bytes of its own.
 //
 // DamagedArchives() is the one table of archives that setup.exe refuses, with
 // the archive error each one ends in. Its packages name their members by role:

@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "archive/layout.hpp"
-#include "archive/member_name.hpp"
 #include "base/bounded_text.hpp"
+#include "format/layout.hpp"
+#include "format/member_name.hpp"
 #include "setuppack/manifest.hpp"
 #include "ui/message_format.hpp"
 

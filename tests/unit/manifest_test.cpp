@@ -324,7 +324,7 @@ TEST(Manifest, ReadsNamesAndTextsInTheChosenCodePage) {
 }
 
 // The device names are refused by the shared member-name rule
-// (archive/member_name.hpp).
+// (format/member_name.hpp).
 TEST(Manifest, RefusesADeviceNameInAnyPart) {
   const std::string error = ErrorOf(kMinimal + "[[files]]\nsource = \"a\"\nname = 'Docs\\CON.txt'\n");
   EXPECT_NE(error.find("pkg/package.toml:8: files[0].name: \"Docs\\CON.txt\""), std::string::npos)

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "archive/member_name.hpp"
+#include "format/member_name.hpp"
 
 namespace {
 

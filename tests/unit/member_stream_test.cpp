@@ -1,7 +1,7 @@
 // The read-ahead and the write-behind of setup.exe's member data, over files
 // in memory: which read and write calls reach the file, what each request gets
 // back, and where the source stands afterwards.
-#include "archive/member_stream.hpp"
+#include "format/member_stream.hpp"
 
 #include <gtest/gtest.h>
 

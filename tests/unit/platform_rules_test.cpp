@@ -1,7 +1,7 @@
 // Platform decision table, upgrade gate and free-space arithmetic.
 #include <gtest/gtest.h>
 
-#include "archive/layout.hpp"
+#include "format/layout.hpp"
 #include "setup/platform_rules.hpp"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "archive/member_name.hpp"
+#include "format/member_name.hpp"
 
 namespace {
 

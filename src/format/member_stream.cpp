@@ -1,4 +1,4 @@
-#include "archive/member_stream.hpp"
+#include "format/member_stream.hpp"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "archive/layout.hpp"
+#include "format/layout.hpp"
 
 #include "base/le.hpp"
 
