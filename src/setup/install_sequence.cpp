@@ -9,6 +9,7 @@
 
 #include "agent/agent_control.hpp"
 #include "archive/archive.hpp"
+#include "archive/file_version.hpp"
 #include "base/bounded_text.hpp"
 #include "format/member_name.hpp"
 #include "resources/resource.h"

@@ -95,11 +95,5 @@ inline char*& Setting(SettingsString which) { return setupState.settings[which];
 void* AllocZeroed(DWORD size);
 void FreeBlock(void* block);
 
-// Releases the state: the archive file, the settings strings, the icon and
-// info records; with selfDelete, starts the self-removal as its last step.
-void CleanUpSetup();
-// The FileVersion text of `path` in versionText (at most 19 characters), or
-// null when the file has none.
-char* GetFileVersionText(const char* path);
 // Cuts `path` behind its last backslash and returns where the name began.
 char* CutToDirectory(char* path);

@@ -11,3 +11,6 @@ int IsWindowsNt();
 void ShowCompletion();
 int StartInstalledFile(HWND owner, const char* commandText);
 void RemoveSetupProgram();
+// Releases the state: the archive file, the settings strings, the icon and
+// info records; with selfDelete, starts the self-removal as its last step.
+void CleanUpSetup();
