@@ -57,6 +57,7 @@ add_executable(setup WIN32
   src/archive/file_version.cpp
   src/setup/install_sequence.cpp
   src/setup/parse_command_line.cpp
+  src/setup/directory.cpp
   src/setup/platform.cpp
   src/setup/completion.cpp
   src/archive/open_archive.cpp
