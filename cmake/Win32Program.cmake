@@ -53,7 +53,7 @@ set_source_files_properties(${PROJECT_SOURCE_DIR}/src/resources/setup.rc PROPERT
 # same byte for byte.
 add_executable(setup WIN32
   src/setup/entry.cpp
-  src/setup/setup_state.cpp
+  src/state/setup_state.cpp
   src/archive/file_version.cpp
   src/setup/install_sequence.cpp
   src/setup/parse_command_line.cpp

@@ -11,7 +11,7 @@
 #include "explode/explode.hpp"
 #include "format/member_name.hpp"
 #include "resources/resource.h"
-#include "setup/setup_state.hpp"
+#include "state/setup_state.hpp"
 #include "ui/messages.hpp"
 #include "ui/progress_dialog.hpp"
 

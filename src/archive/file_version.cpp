@@ -1,7 +1,7 @@
 #include "archive/file_version.hpp"
 
 #include "base/bounded_text.hpp"
-#include "setup/setup_state.hpp"
+#include "state/setup_state.hpp"
 
 void* LoadVersionBlock(const char* path) {
   DWORD handle = 0;

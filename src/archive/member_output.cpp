@@ -4,7 +4,7 @@
 #include "base/bounded_text.hpp"
 #include "format/member_name.hpp"
 #include "resources/resource.h"
-#include "setup/setup_state.hpp"
+#include "state/setup_state.hpp"
 #include "ui/messages.hpp"
 #include "ui/progress_dialog.hpp"
 

@@ -1,14 +1,15 @@
 // Completion: the finish dialog, or after a silent run the optional start of
 // the installed program; the release of the setup state and the self-removal
 // of the setup program.
+#include "state/steps.hpp"
+
 #include <windows.h>
 #include <shellapi.h>
 
 #include "base/bounded_text.hpp"
 #include "resources/resource.h"
 #include "setup/completion_rules.hpp"
-#include "setup/setup_state.hpp"
-#include "setup/steps.hpp"
+#include "state/setup_state.hpp"
 #include "ui/progress_dialog.hpp"
 
 namespace {

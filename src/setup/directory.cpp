@@ -1,6 +1,6 @@
 // Directories created with all their missing levels: the install directory
 // of the command line or the welcome dialog, and the program group's folder.
-#include "setup/steps.hpp"
+#include "state/steps.hpp"
 
 int CreateDirectoryPath(char* path) {
   const int length = lstrlenA(path);

@@ -1,10 +1,11 @@
 // The command line step: options, the welcome dialog, and the install
 // directory created with all its missing levels (directory.cpp).
+#include "state/steps.hpp"
+
 #include "base/bounded_text.hpp"
 #include "resources/resource.h"
 #include "setup/command_line.hpp"
-#include "setup/setup_state.hpp"
-#include "setup/steps.hpp"
+#include "state/setup_state.hpp"
 #include "ui/messages.hpp"
 #include "ui/welcome_dialog.hpp"
 

@@ -4,7 +4,7 @@
 #include "base/bounded_text.hpp"
 #include "format/layout.hpp"
 #include "resources/resource.h"
-#include "setup/setup_state.hpp"
+#include "state/setup_state.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "setup/setup_state.hpp"
+#include "state/setup_state.hpp"
 
 SetupState setupState;
 

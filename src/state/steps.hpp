@@ -1,4 +1,9 @@
-// Steps of the install sequence owned by the setup driver.
+// The steps of the install sequence. The top floor (src/setup) defines them
+// all; they are declared here, beside the setup state and below every
+// subsystem, because the subsystems take some of them too: the welcome dialog
+// creates the directory typed into it and checks the free space, the agent
+// channel asks for Windows NT, the agent control starts the launcher, the
+// shell creates the program group's folder.
 #pragma once
 
 #include <windows.h>
