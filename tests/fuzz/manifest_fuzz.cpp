@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "format/member_name.hpp"
-#include "setuppack/errors.hpp"
-#include "setuppack/manifest.hpp"
+#include "setuppack/host/errors.hpp"
+#include "setuppack/package/manifest.hpp"
 
 namespace {
 

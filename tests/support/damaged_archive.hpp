@@ -18,8 +18,8 @@
 #include <string_view>
 #include <vector>
 
-#include "setuppack/archive_builder.hpp"
-#include "setuppack/archive_reader.hpp"
+#include "setuppack/reader/archive_reader.hpp"
+#include "setuppack/writer/archive_builder.hpp"
 
 // A whole setup program and the listing of its records as they were before
 // any patch. Every patch throws std::out_of_range when the record it names is

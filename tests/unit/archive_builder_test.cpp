@@ -1,6 +1,6 @@
 // The archive builder writes the installer archive byte for byte as setup.exe
 // reads it.
-#include "setuppack/archive_builder.hpp"
+#include "setuppack/writer/archive_builder.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include "setuppack/file_io.hpp"
-#include "setuppack/list.hpp"
-#include "setuppack/setup_program.hpp"
+#include "setuppack/host/file_io.hpp"
+#include "setuppack/reader/list.hpp"
+#include "setuppack/writer/setup_program.hpp"
 #include "support/sample_data.hpp"
 #include "support/temp_dir.hpp"
 

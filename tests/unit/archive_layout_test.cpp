@@ -10,7 +10,7 @@
 #include "base/bounded_text.hpp"
 #include "format/layout.hpp"
 #include "format/member_name.hpp"
-#include "setuppack/manifest.hpp"
+#include "setuppack/package/manifest.hpp"
 #include "ui/message_format.hpp"
 
 namespace {

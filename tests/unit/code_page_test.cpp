@@ -1,6 +1,6 @@
 // Texts between UTF-8 and the Windows ANSI code pages: 1252 by default, the
 // others through the same conversion.
-#include "setuppack/code_page.hpp"
+#include "setuppack/host/code_page.hpp"
 
 #include <gtest/gtest.h>
 

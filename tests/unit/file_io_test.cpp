@@ -1,6 +1,6 @@
 // The packager's file access: whole-file reads, files that appear only when
 // complete, file times.
-#include "setuppack/file_io.hpp"
+#include "setuppack/host/file_io.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "setuppack/file_time.hpp"
+#include "setuppack/host/file_time.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {

@@ -11,15 +11,15 @@
 #include <sstream>
 #include <string>
 
-#include "setuppack/archive_builder.hpp"
-#include "setuppack/archive_reader.hpp"
-#include "setuppack/errors.hpp"
-#include "setuppack/extract.hpp"
-#include "setuppack/file_io.hpp"
-#include "setuppack/file_time.hpp"
 #include "explode/implode.hpp"
-#include "setuppack/list.hpp"
-#include "setuppack/setup_program.hpp"
+#include "setuppack/host/errors.hpp"
+#include "setuppack/host/file_io.hpp"
+#include "setuppack/host/file_time.hpp"
+#include "setuppack/reader/archive_reader.hpp"
+#include "setuppack/reader/extract.hpp"
+#include "setuppack/reader/list.hpp"
+#include "setuppack/writer/archive_builder.hpp"
+#include "setuppack/writer/setup_program.hpp"
 #include "support/damaged_archive.hpp"
 #include "support/pe_image.hpp"
 #include "support/sample_data.hpp"

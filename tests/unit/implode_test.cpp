@@ -17,7 +17,7 @@
 
 #include "explode/explode.hpp"
 #include "explode/memory_codec.hpp"
-#include "setuppack/file_io.hpp"
+#include "setuppack/host/file_io.hpp"
 #include "support/sample_data.hpp"
 
 namespace {

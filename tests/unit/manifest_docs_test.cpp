@@ -1,6 +1,6 @@
 // docs/manifest.md against the manifest reader: each key a table accepts is a
 // row of that table's section, and no row names a key the table refuses.
-#include "setuppack/manifest.hpp"
+#include "setuppack/package/manifest.hpp"
 
 #include <gtest/gtest.h>
 

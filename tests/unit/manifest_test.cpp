@@ -1,11 +1,11 @@
 // The package manifest: what it accepts, and the message for what it refuses.
-#include "setuppack/manifest.hpp"
+#include "setuppack/package/manifest.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "setuppack/errors.hpp"
+#include "setuppack/host/errors.hpp"
 
 namespace {
 

@@ -1,15 +1,15 @@
 // Manifests for real packages: whole trees with include and exclude lists,
 // [defaults], single files replacing a tree's member, and the names checked
 // against each other and against setup.exe's path buffer.
-#include "setuppack/manifest.hpp"
+#include "setuppack/package/manifest.hpp"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "setuppack/errors.hpp"
-#include "setuppack/source_tree.hpp"
+#include "setuppack/host/errors.hpp"
+#include "setuppack/package/source_tree.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {

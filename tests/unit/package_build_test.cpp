@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "setuppack/build_progress.hpp"
-#include "setuppack/errors.hpp"
-#include "setuppack/extract.hpp"
-#include "setuppack/file_time.hpp"
-#include "setuppack/manifest.hpp"
-#include "setuppack/package_writer.hpp"
-#include "setuppack/values.hpp"
-#include "setuppack/verify.hpp"
-#include "setuppack/work_queue.hpp"
+#include "setuppack/host/errors.hpp"
+#include "setuppack/host/file_time.hpp"
+#include "setuppack/package/manifest.hpp"
+#include "setuppack/package/values.hpp"
+#include "setuppack/reader/extract.hpp"
+#include "setuppack/reader/verify.hpp"
+#include "setuppack/writer/build_progress.hpp"
+#include "setuppack/writer/package_writer.hpp"
+#include "setuppack/writer/work_queue.hpp"
 #include "support/sample_data.hpp"
 #include "support/temp_dir.hpp"
 

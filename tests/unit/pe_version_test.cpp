@@ -1,5 +1,5 @@
 // The packager reads a system member's version from its version resource.
-#include "setuppack/pe_version.hpp"
+#include "setuppack/host/pe_version.hpp"
 
 #include <gtest/gtest.h>
 

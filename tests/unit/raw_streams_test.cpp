@@ -1,7 +1,7 @@
 // The raw stream commands: `setuppack implode` writes the encoder's stream,
 // `setuppack explode` gives the file back, and both report bad input without
 // leaving output behind.
-#include "setuppack/raw_streams.hpp"
+#include "setuppack/streams/raw_streams.hpp"
 
 #include <gtest/gtest.h>
 

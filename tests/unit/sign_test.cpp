@@ -6,10 +6,10 @@
 #include <fstream>
 
 
-#include "setuppack/archive_builder.hpp"
-#include "setuppack/errors.hpp"
-#include "setuppack/extract.hpp"
-#include "setuppack/verify.hpp"
+#include "setuppack/host/errors.hpp"
+#include "setuppack/reader/extract.hpp"
+#include "setuppack/reader/verify.hpp"
+#include "setuppack/writer/archive_builder.hpp"
 #include "support/pe_image.hpp"
 #include "support/sample_data.hpp"
 #include "support/temp_dir.hpp"

@@ -1,6 +1,6 @@
 // Values the user writes in the manifest and on the command line: what each
 // parser accepts and what it refuses.
-#include "setuppack/values.hpp"
+#include "setuppack/package/values.hpp"
 
 #include <gtest/gtest.h>
 

@@ -10,10 +10,10 @@
 #include <sstream>
 
 #include "explode/implode.hpp"
-#include "setuppack/archive_builder.hpp"
-#include "setuppack/errors.hpp"
-#include "setuppack/file_io.hpp"
-#include "setuppack/verify.hpp"
+#include "setuppack/host/errors.hpp"
+#include "setuppack/host/file_io.hpp"
+#include "setuppack/reader/verify.hpp"
+#include "setuppack/writer/archive_builder.hpp"
 #include "support/damaged_archive.hpp"
 #include "support/sample_data.hpp"
 #include "support/temp_dir.hpp"

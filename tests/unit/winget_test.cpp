@@ -5,10 +5,10 @@
 
 #include <cstdio>
 
-#include "setuppack/archive_builder.hpp"
-#include "setuppack/errors.hpp"
-#include "setuppack/file_io.hpp"
-#include "setuppack/winget.hpp"
+#include "setuppack/host/errors.hpp"
+#include "setuppack/host/file_io.hpp"
+#include "setuppack/reader/winget.hpp"
+#include "setuppack/writer/archive_builder.hpp"
 #include "support/sample_data.hpp"
 #include "support/temp_dir.hpp"
 
