@@ -97,7 +97,9 @@ target_include_directories(test_support_san PUBLIC ${PROJECT_SOURCE_DIR}/tests)
 target_compile_definitions(test_support PRIVATE TESTS_DIR="${PROJECT_SOURCE_DIR}/tests")
 target_compile_definitions(test_support_san PRIVATE TESTS_DIR="${PROJECT_SOURCE_DIR}/tests")
 
-file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/unit/*.cpp)
+# The unit tests mirror src: tests/unit/format checks src/format,
+# tests/unit/setuppack/reader src/setuppack/reader, and so on.
+file(GLOB_RECURSE UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/unit/*.cpp)
 add_executable(unit_tests ${UNIT_TEST_SOURCES})
 target_link_libraries(unit_tests PRIVATE test_support_san GTest::gtest GTest::gtest_main yaml-cpp)
 target_compile_definitions(unit_tests PRIVATE

@@ -1,4 +1,4 @@
-// Archive records, error texts, member names and message formatting.
+// Archive records, error texts and member names.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -7,11 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "base/bounded_text.hpp"
 #include "format/layout.hpp"
 #include "format/member_name.hpp"
-#include "setuppack/package/manifest.hpp"
-#include "ui/message_format.hpp"
 
 namespace {
 
@@ -70,15 +67,6 @@ TEST(ArchiveLayout, MemberVersionOrder) {
   EXPECT_FALSE(IsMemberVersionNewer(v(2, 0, 0, 0), v(2, 0, 0, 0)));
   EXPECT_TRUE(IsMemberVersionNewer(v(2, 0, 0, 0), v(2, 0, 0, 1)));
   EXPECT_TRUE(IsMemberVersionNewer(v(2, 0, 65535, 0), v(2, 1, 0, 0)));
-}
-
-// The manifest key column names the key that fills the string at its place.
-TEST(ArchiveLayout, EachSettingsStringHasItsManifestKey) {
-  std::string text = "[header]\nipc_prefix = \"KO\"\n[settings]\n";
-  for (const SettingsStringInfo& info : kSettingsStrings)
-    text += std::string(info.manifestKey) + " = \"" + info.field + "\"\n";
-  const Manifest m = ParseManifest(text, "package.toml");
-  for (const SettingsStringInfo& info : kSettingsStrings) EXPECT_EQ(m.settings[info.index], info.field);
 }
 
 TEST(ArchiveLayout, ErrorTexts) {
@@ -245,70 +233,6 @@ TEST(MemberName, FitsPathBuffer) {
   EXPECT_FALSE(FitsPathBuffer(10, 250, 260));
   EXPECT_FALSE(FitsPathBuffer(260, 0, 260));
   EXPECT_FALSE(FitsPathBuffer(300, 1, 260));
-}
-
-TEST(MessageFormat, ReplacesTheArgument) {
-  char out[512];
-  FormatWithArgument(out, sizeof out, "Installation failed because file %s could not be created.", "C:\\a.txt");
-  EXPECT_STREQ(out, "Installation failed because file C:\\a.txt could not be created.");
-  FormatWithArgument(out, sizeof out, "100%% of %s", "x");
-  EXPECT_STREQ(out, "100% of x");
-}
-
-TEST(MessageFormat, CutsAtTheBufferEnd) {
-  char out[16];
-  std::memset(out, 'Z', sizeof out);
-  FormatWithArgument(out, 12, "ab %s cd", "0123456789");
-  EXPECT_STREQ(out, "ab 01234567");
-  EXPECT_EQ(out[12], 'Z');
-  char small[4];
-  EXPECT_EQ(CopyBounded(small, sizeof small, "abcdef"), 3u);
-  EXPECT_STREQ(small, "abc");
-}
-
-TEST(MessageFormat, DecimalText) {
-  char out[11];
-  FormatUnsigned(out, 0);
-  EXPECT_STREQ(out, "0");
-  FormatUnsigned(out, 3145728u >> 20);
-  EXPECT_STREQ(out, "3");
-  FormatUnsigned(out, 0xFFFFFFFFu);
-  EXPECT_STREQ(out, "4294967295");
-}
-
-TEST(ProgressMath, PercentUsesTheExactProduct) {
-  EXPECT_EQ(ProgressPercent(50000000, 100000000), 50u);
-  EXPECT_EQ(ProgressPercent(1, 3), 33u);
-  EXPECT_EQ(ProgressPercent(0xFFFFFFFFu, 0xFFFFFFFFu), 100u);
-  EXPECT_EQ(ProgressPercent(1, 0), 0u);
-}
-
-TEST(ProgressMath, CentringTruncatesEachHalf) {
-  EXPECT_EQ(CenteredOrigin(800, 301), 250);
-  EXPECT_EQ(CenteredOrigin(801, 301), 250);
-  EXPECT_EQ(CenteredOrigin(640, 800), -80);
-}
-
-}  // namespace
-
-#include "ui/directory_rules.hpp"
-
-namespace {
-
-TEST(DirectoryRules, TrailingBackslashesAreRemoved) {
-  char path[] = "C:\\Backup\\\\\\";
-  RemoveTrailingBackslashes(path);
-  EXPECT_STREQ(path, "C:\\Backup");
-  char root[] = "\\\\";
-  RemoveTrailingBackslashes(root);
-  EXPECT_STREQ(root, "");
-}
-
-TEST(DirectoryRules, DriveAndDirectory) {
-  for (const char* good : {"C:\\Backup", "z:\\a", "C:\\New\\Sub"}) EXPECT_TRUE(HasDriveAndDirectory(good)) << good;
-  for (const char* bad : {"C:\\", "D:", "1:\\dir", "C;\\dir", "C:dir", "", "\\\\srv\\share", "\xC4:\\dir"}) {
-    EXPECT_FALSE(HasDriveAndDirectory(bad)) << bad;
-  }
 }
 
 }  // namespace

@@ -342,4 +342,13 @@ TEST(Manifest, ReportsAMissingManifestFile) {
   EXPECT_THROW(LoadManifest("/nonexistent/package.toml"), InputError);
 }
 
+// The manifest key column names the key that fills the string at its place.
+TEST(ArchiveLayout, EachSettingsStringHasItsManifestKey) {
+  std::string text = "[header]\nipc_prefix = \"KO\"\n[settings]\n";
+  for (const SettingsStringInfo& info : kSettingsStrings)
+    text += std::string(info.manifestKey) + " = \"" + info.field + "\"\n";
+  const Manifest m = ParseManifest(text, "package.toml");
+  for (const SettingsStringInfo& info : kSettingsStrings) EXPECT_EQ(m.settings[info.index], info.field);
+}
+
 }  // namespace
