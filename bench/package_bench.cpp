@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "setuppack/manifest.hpp"
-#include "setuppack/package_writer.hpp"
+#include "setuppack/package/manifest.hpp"
+#include "setuppack/writer/package_writer.hpp"
 
 namespace {
 

@@ -16,9 +16,6 @@ find_package(yaml-cpp REQUIRED)
 
 set(SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 
-file(GLOB SETUPPACK_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/setuppack/*.cpp)
-list(FILTER SETUPPACK_SOURCES EXCLUDE REGEX "/main\\.cpp$")
-
 # The encoder and the memory adapters join the decoder in the host's codec.
 set(CODEC_SOURCES
   ${DECODER_SOURCES}
@@ -50,12 +47,39 @@ endfunction()
 
 add_host_library(portable ${PORTABLE_SOURCES})
 add_host_library(codec ${CODEC_SOURCES})
-add_host_library(setuppack_core ${SETUPPACK_SOURCES}
-  LINK portable codec PkgConfig::TOMLPP OpenSSL::Crypto nlohmann_json::nlohmann_json)
-target_include_directories(setuppack_core PUBLIC ${CLI11_INCLUDE_DIR})
-target_include_directories(setuppack_core_san PUBLIC ${CLI11_INCLUDE_DIR})
+
+# The packager, one library for each room of src/setuppack, from the bottom
+# up; each links only the rooms below it:
+#   setuppack_host     errors, file I/O and times, code pages, host paths, PE
+#                      headers and file versions
+#   setuppack_package  the package model and its manifest reader (TOML access,
+#                      values, source trees)
+#   setuppack_signing  Authenticode signatures through osslsigncode
+#   setuppack_writer   archive builder, package writer, parallel encoding,
+#                      progress, setup program files
+#   setuppack_reader   archive reader and the commands built on it: list,
+#                      extract, verify, winget
+#   setuppack_streams  the raw implode and explode commands
+# setuppack_core is all of them: the packager without its command line.
+function(add_setuppack_room room)
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/setuppack/${room}/*.cpp)
+  add_host_library(setuppack_${room} ${sources} ${ARGN})
+endfunction()
+add_setuppack_room(host LINK portable)
+add_setuppack_room(package LINK setuppack_host portable codec PkgConfig::TOMLPP)
+add_setuppack_room(signing LINK setuppack_host)
+add_setuppack_room(writer LINK setuppack_package setuppack_host codec)
+add_setuppack_room(reader LINK setuppack_package setuppack_signing setuppack_host codec
+  OpenSSL::Crypto nlohmann_json::nlohmann_json)
+add_setuppack_room(streams LINK setuppack_host codec)
+foreach(flavour "" "_san")
+  add_library(setuppack_core${flavour} INTERFACE)
+  target_link_libraries(setuppack_core${flavour} INTERFACE
+    setuppack_writer${flavour} setuppack_reader${flavour} setuppack_streams${flavour})
+endforeach()
 
 add_executable(setuppack src/setuppack/main.cpp)
+target_include_directories(setuppack PRIVATE ${CLI11_INCLUDE_DIR})
 target_link_libraries(setuppack PRIVATE setuppack_core)
 target_compile_options(setuppack PRIVATE ${WARNING_FLAGS})
 set_target_properties(setuppack PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PRODUCT_DIR})
@@ -73,7 +97,9 @@ target_include_directories(test_support_san PUBLIC ${PROJECT_SOURCE_DIR}/tests)
 target_compile_definitions(test_support PRIVATE TESTS_DIR="${PROJECT_SOURCE_DIR}/tests")
 target_compile_definitions(test_support_san PRIVATE TESTS_DIR="${PROJECT_SOURCE_DIR}/tests")
 
-file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/unit/*.cpp)
+# The unit tests mirror src: tests/unit/format checks src/format,
+# tests/unit/setuppack/reader src/setuppack/reader, and so on.
+file(GLOB_RECURSE UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/unit/*.cpp)
 add_executable(unit_tests ${UNIT_TEST_SOURCES})
 target_link_libraries(unit_tests PRIVATE test_support_san GTest::gtest GTest::gtest_main yaml-cpp)
 target_compile_definitions(unit_tests PRIVATE

@@ -46,16 +46,22 @@ add_custom_command(OUTPUT ${WELCOME_STREAM}
 set_source_files_properties(${PROJECT_SOURCE_DIR}/src/resources/setup.rc PROPERTIES
   OBJECT_DEPENDS ${WELCOME_STREAM})
 
+# The order of the sources is the link order, which lays out their strings and
+# tables in the image one file after another. Code that moves between files
+# keeps its place in it (archive/file_version.cpp follows the setup state,
+# from which it took the version text reader), so that the image stays the
+# same byte for byte.
 add_executable(setup WIN32
   src/setup/entry.cpp
-  src/setup/setup_state.cpp
+  src/state/setup_state.cpp
+  src/archive/file_version.cpp
   src/setup/install_sequence.cpp
   src/setup/parse_command_line.cpp
+  src/setup/directory.cpp
   src/setup/platform.cpp
   src/setup/completion.cpp
   src/archive/open_archive.cpp
   src/archive/member_output.cpp
-  src/archive/file_version.cpp
   src/archive/extract.cpp
   src/archive/icon_table.cpp
   src/archive/trailing_block.cpp

@@ -12,7 +12,7 @@
 #include <windows.h>
 
 #include "agent/agent_channel_rules.hpp"
-#include "setup/steps.hpp"
+#include "state/steps.hpp"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "agent/agent_channel_rules.hpp"
 #include "base/bounded_text.hpp"
 #include "resources/resource.h"
-#include "setup/setup_state.hpp"
-#include "setup/steps.hpp"
+#include "state/setup_state.hpp"
+#include "state/steps.hpp"
 #include "ui/messages.hpp"
 
 namespace {

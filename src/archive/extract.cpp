@@ -5,13 +5,13 @@
 // skipped advances progressDone.
 #include "archive/archive.hpp"
 #include "archive/file_version.hpp"
-#include "archive/member_name.hpp"
 #include "archive/member_output.hpp"
 #include "base/bounded_text.hpp"
 #include "base/le.hpp"
 #include "explode/explode.hpp"
+#include "format/member_name.hpp"
 #include "resources/resource.h"
-#include "setup/setup_state.hpp"
+#include "state/setup_state.hpp"
 #include "ui/messages.hpp"
 #include "ui/progress_dialog.hpp"
 

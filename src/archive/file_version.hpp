@@ -13,3 +13,7 @@ void* LoadVersionBlock(const char* path);
 // The value `subBlock` of a loaded version block ("\\" for the fixed file
 // info), with its length in `length`; null when the block has none.
 void* QueryVersionValue(void* block, const char* subBlock, UINT* length);
+
+// The FileVersion text of `path` in the state's versionText (at most 19
+// characters), or null when the file has none.
+char* GetFileVersionText(const char* path);

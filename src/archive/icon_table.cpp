@@ -1,7 +1,7 @@
 // The icon table: iconCount entries of three strings each, kept in `icons` for
 // the program group and the uninstall registration.
 #include "archive/archive.hpp"
-#include "setup/setup_state.hpp"
+#include "state/setup_state.hpp"
 #include "ui/progress_dialog.hpp"
 
 int ReadIconTable() {

@@ -1,10 +1,10 @@
 #include "archive/member_output.hpp"
 
 #include "archive/archive.hpp"
-#include "archive/member_name.hpp"
 #include "base/bounded_text.hpp"
+#include "format/member_name.hpp"
 #include "resources/resource.h"
-#include "setup/setup_state.hpp"
+#include "state/setup_state.hpp"
 #include "ui/messages.hpp"
 #include "ui/progress_dialog.hpp"
 

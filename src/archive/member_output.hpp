@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "archive/layout.hpp"
+#include "format/layout.hpp"
 
 struct InfoRecord;
 
@@ -47,7 +47,7 @@ void RecordInfo(InfoRecord* records, unsigned index, const std::uint8_t entryHea
 
 // Member data passes through two buffers of `capacity` bytes while the main
 // file table is extracted: a read-ahead over sourceFile and a write-behind
-// before outputFile (archive/member_stream.hpp). Null buffers make both
+// before outputFile (format/member_stream.hpp). Null buffers make both
 // pass-through, as the trailing block uses them.
 void AttachMemberBuffers(std::uint8_t* readBuffer, std::uint8_t* writeBuffer, std::uint32_t capacity);
 // Empties the read-ahead before a member's data is read: memberBytesLeft

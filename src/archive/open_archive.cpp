@@ -2,7 +2,7 @@
 // kArchiveOffset and the twelve settings strings behind it.
 #include "archive/archive.hpp"
 #include "resources/resource.h"
-#include "setup/setup_state.hpp"
+#include "state/setup_state.hpp"
 #include "ui/messages.hpp"
 
 namespace {

@@ -2,10 +2,10 @@
 // per member of the main file table and of the trailing block:
 //   name TAB date and time TAB originalSize TAB flag words ("CMP SYS DLR EXT ")
 #include "archive/archive.hpp"
+#include "base/bounded_text.hpp"
 #include "base/le.hpp"
 #include "resources/resource.h"
-#include "setup/setup_state.hpp"
-#include "base/bounded_text.hpp"
+#include "state/setup_state.hpp"
 
 namespace {
 

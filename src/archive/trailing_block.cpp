@@ -1,11 +1,11 @@
 // The optional trailing block behind the icon table: a configuration name and
 // up to 100 members, stored as they are, for the install directory.
 #include "archive/archive.hpp"
-#include "archive/member_name.hpp"
 #include "archive/member_output.hpp"
 #include "base/le.hpp"
+#include "format/member_name.hpp"
 #include "resources/resource.h"
-#include "setup/setup_state.hpp"
+#include "state/setup_state.hpp"
 #include "ui/messages.hpp"
 #include "ui/progress_dialog.hpp"
 

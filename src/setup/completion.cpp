@@ -1,16 +1,24 @@
 // Completion: the finish dialog, or after a silent run the optional start of
-// the installed program, and the self-removal of the setup program.
+// the installed program; the release of the setup state and the self-removal
+// of the setup program.
+#include "state/steps.hpp"
+
 #include <windows.h>
 #include <shellapi.h>
 
 #include "base/bounded_text.hpp"
 #include "resources/resource.h"
 #include "setup/completion_rules.hpp"
-#include "setup/setup_state.hpp"
-#include "setup/steps.hpp"
+#include "state/setup_state.hpp"
 #include "ui/progress_dialog.hpp"
 
 namespace {
+
+void FreeInfoRecords(InfoRecord* records, unsigned count) {
+  if (records == nullptr) return;
+  for (unsigned i = 0; i < count; ++i) FreeBlock(records[i].name);
+  FreeBlock(records);
+}
 
 void HideControl(HWND dialog, int id) { ShowWindow(GetDlgItem(dialog, id), SW_HIDE); }
 
@@ -106,6 +114,30 @@ int StartInstalledFile(HWND owner, const char* commandText) {
   const HINSTANCE result =
       ShellExecuteA(owner, nullptr, s.targetPath, parameters, directory, SW_SHOWNORMAL);
   return reinterpret_cast<INT_PTR>(result) > 32 ? 1 : 0;
+}
+
+void CleanUpSetup() {
+  SetupState& s = setupState;
+  if (s.archiveFile != nullptr && s.archiveFile != INVALID_HANDLE_VALUE) CloseHandle(s.archiveFile);
+  s.archiveFile = nullptr;
+  for (char*& text : s.settings) {
+    FreeBlock(text);
+    text = nullptr;
+  }
+  if (s.icons != nullptr) {
+    for (unsigned i = 0; i < s.header.iconCount; ++i) {
+      FreeBlock(s.icons[i].name);
+      FreeBlock(s.icons[i].arguments);
+      FreeBlock(s.icons[i].target);
+    }
+    FreeBlock(s.icons);
+    s.icons = nullptr;
+  }
+  FreeInfoRecords(s.infoMainEntries, s.header.fileCount);
+  s.infoMainEntries = nullptr;
+  FreeInfoRecords(s.infoTrailingEntries, s.trailingCount);
+  s.infoTrailingEntries = nullptr;
+  if (s.selfDelete == 1) RemoveSetupProgram();
 }
 
 // Writes the batch file and starts it. A read-only setup program (copied from

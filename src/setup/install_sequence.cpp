@@ -3,18 +3,19 @@
 //   0  completed, and every early stop (bad archive, refused platform, Exit
 //      Setup, directory not created, version not upgradable, engine running)
 //   1  an archive error during installation, and always in info mode
-#include "setup/setup_state.hpp"
+#include "state/setup_state.hpp"
 
 #include <commctrl.h>
 
 #include "agent/agent_control.hpp"
 #include "archive/archive.hpp"
-#include "archive/member_name.hpp"
+#include "archive/file_version.hpp"
 #include "base/bounded_text.hpp"
+#include "format/member_name.hpp"
 #include "resources/resource.h"
 #include "setup/platform_rules.hpp"
-#include "setup/steps.hpp"
 #include "shell/shell.hpp"
+#include "state/steps.hpp"
 #include "ui/messages.hpp"
 #include "ui/progress_dialog.hpp"
 

@@ -1,10 +1,11 @@
 // The command line step: options, the welcome dialog, and the install
-// directory created with all its missing levels.
+// directory created with all its missing levels (directory.cpp).
+#include "state/steps.hpp"
+
 #include "base/bounded_text.hpp"
 #include "resources/resource.h"
 #include "setup/command_line.hpp"
-#include "setup/setup_state.hpp"
-#include "setup/steps.hpp"
+#include "state/setup_state.hpp"
 #include "ui/messages.hpp"
 #include "ui/welcome_dialog.hpp"
 
@@ -64,17 +65,4 @@ int ParseCommandLine(const char* commandLine) {
   s.targetPath[length] = '\\';
   s.targetPath[length + 1] = '\0';
   return 1;
-}
-
-int CreateDirectoryPath(char* path) {
-  const int length = lstrlenA(path);
-  int result = 1;
-  for (int i = 4; i <= length && result == 1; ++i) {
-    if (path[i] != '\\' && i != length) continue;
-    const char saved = path[i];
-    if (i < length) path[i] = '\0';
-    if (!CreateDirectoryA(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) result = 0;
-    path[i] = saved;
-  }
-  return result;
 }

@@ -1,8 +1,9 @@
 // Platform and free-space checks.
+#include "state/steps.hpp"
+
 #include "resources/resource.h"
 #include "setup/platform_rules.hpp"
-#include "setup/setup_state.hpp"
-#include "setup/steps.hpp"
+#include "state/setup_state.hpp"
 #include "ui/messages.hpp"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "setup/platform_rules.hpp"
 
-#include "archive/layout.hpp"
+#include "format/layout.hpp"
 
 PlatformDecision DecidePlatform(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor,
                                 std::uint32_t build, std::uint8_t flags) {

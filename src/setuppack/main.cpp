@@ -14,18 +14,18 @@
 #include <thread>
 
 #include "explode/implode.hpp"
-#include "setuppack/archive_reader.hpp"
-#include "setuppack/authenticode.hpp"
-#include "setuppack/build_progress.hpp"
-#include "setuppack/errors.hpp"
-#include "setuppack/extract.hpp"
-#include "setuppack/list.hpp"
-#include "setuppack/manifest.hpp"
-#include "setuppack/package_writer.hpp"
-#include "setuppack/raw_streams.hpp"
-#include "setuppack/values.hpp"
-#include "setuppack/verify.hpp"
-#include "setuppack/winget.hpp"
+#include "setuppack/host/errors.hpp"
+#include "setuppack/package/manifest.hpp"
+#include "setuppack/package/values.hpp"
+#include "setuppack/reader/archive_reader.hpp"
+#include "setuppack/reader/extract.hpp"
+#include "setuppack/reader/list.hpp"
+#include "setuppack/reader/verify.hpp"
+#include "setuppack/reader/winget.hpp"
+#include "setuppack/signing/authenticode.hpp"
+#include "setuppack/streams/raw_streams.hpp"
+#include "setuppack/writer/build_progress.hpp"
+#include "setuppack/writer/package_writer.hpp"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <objbase.h>
 #include <shlobj.h>
 
-#include "archive/member_name.hpp"
 #include "base/bounded_text.hpp"
+#include "format/member_name.hpp"
 #include "resources/resource.h"
-#include "setup/steps.hpp"
+#include "state/steps.hpp"
 #include "ui/messages.hpp"
 #include "ui/progress_dialog.hpp"
 

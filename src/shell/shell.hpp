@@ -1,7 +1,7 @@
 // Program group, shortcuts and the uninstall registration.
 #pragma once
 
-#include "setup/setup_state.hpp"
+#include "state/setup_state.hpp"
 
 int CreateProgramIcons();
 bool RegisterUninstall(const IconEntry* entry, const char* groupName);

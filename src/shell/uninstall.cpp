@@ -5,7 +5,7 @@
 #include "shell/shell.hpp"
 
 #include "base/bounded_text.hpp"
-#include "shell/uninstall_key.hpp"
+#include "format/uninstall_key.hpp"
 
 namespace {
 

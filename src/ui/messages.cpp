@@ -1,10 +1,10 @@
 // Message boxes from the string table, under the installation caption.
 #include "ui/messages.hpp"
 
-#include "archive/layout.hpp"
 #include "base/bounded_text.hpp"
+#include "format/layout.hpp"
 #include "resources/resource.h"
-#include "setup/setup_state.hpp"
+#include "state/setup_state.hpp"
 
 namespace {
 

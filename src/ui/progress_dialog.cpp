@@ -7,7 +7,7 @@
 #include <commctrl.h>
 
 #include "resources/resource.h"
-#include "setup/setup_state.hpp"
+#include "state/setup_state.hpp"
 #include "ui/message_format.hpp"
 #include "ui/messages.hpp"
 

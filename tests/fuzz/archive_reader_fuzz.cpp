@@ -22,11 +22,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "archive/layout.hpp"
-#include "setuppack/archive_reader.hpp"
-#include "setuppack/errors.hpp"
-#include "setuppack/extract.hpp"
-#include "setuppack/list.hpp"
+#include "format/layout.hpp"
+#include "setuppack/host/errors.hpp"
+#include "setuppack/reader/archive_reader.hpp"
+#include "setuppack/reader/extract.hpp"
+#include "setuppack/reader/list.hpp"
 
 namespace fs = std::filesystem;
 

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "explode/implode.hpp"
-#include "setuppack/archive_builder.hpp"
-#include "setuppack/file_io.hpp"
-#include "setuppack/setup_program.hpp"
+#include "setuppack/host/file_io.hpp"
+#include "setuppack/writer/archive_builder.hpp"
+#include "setuppack/writer/setup_program.hpp"
 #include "support/damaged_archive.hpp"
 #include "support/sample_data.hpp"
 

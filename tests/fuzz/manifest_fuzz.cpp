@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "archive/member_name.hpp"
-#include "setuppack/errors.hpp"
-#include "setuppack/manifest.hpp"
+#include "format/member_name.hpp"
+#include "setuppack/host/errors.hpp"
+#include "setuppack/package/manifest.hpp"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // libFuzzer target: the portable name rules of setup.exe and the packager
-// (archive/member_name.hpp) on arbitrary bytes.
+// (format/member_name.hpp) on arbitrary bytes.
 //
 // Checks, for every name the rule accepts: it is 1 to 255 bytes without a
 // zero byte; setup.exe's zero-terminated check agrees; the shortcut rule,
@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <string>
 
-#include "archive/member_name.hpp"
+#include "format/member_name.hpp"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "agent/agent_channel.hpp"
-#include "setup/steps.hpp"
+#include "state/steps.hpp"
 
 int IsWindowsNt() {
   OSVERSIONINFOA info = {};

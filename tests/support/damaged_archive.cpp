@@ -3,8 +3,8 @@
 #include <stdexcept>
 
 #include "base/le.hpp"
-#include "setuppack/file_io.hpp"
-#include "setuppack/setup_program.hpp"
+#include "setuppack/host/file_io.hpp"
+#include "setuppack/writer/setup_program.hpp"
 #include "support/sample_data.hpp"
 
 DamagedProgram::DamagedProgram(std::vector<std::uint8_t> program)

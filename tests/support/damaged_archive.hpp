@@ -3,7 +3,7 @@
 // The packager writes valid archives only. A damaged one is a valid setup
 // program with named fields patched afterwards: the positions come from the
 // host reader's listing of the valid program and the field offsets of
-// archive/layout.hpp, so no test keeps a map of the bytes of its own.
+// format/layout.hpp, so no test keeps a map of the bytes of its own.
 //
 // DamagedArchives() is the one table of archives that setup.exe refuses, with
 // the archive error each one ends in. Its packages name their members by role:
@@ -18,8 +18,8 @@
 #include <string_view>
 #include <vector>
 
-#include "setuppack/archive_builder.hpp"
-#include "setuppack/archive_reader.hpp"
+#include "setuppack/reader/archive_reader.hpp"
+#include "setuppack/writer/archive_builder.hpp"
 
 // A whole setup program and the listing of its records as they were before
 // any patch. Every patch throws std::out_of_range when the record it names is

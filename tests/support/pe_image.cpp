@@ -1,6 +1,6 @@
 #include "support/pe_image.hpp"
 
-#include "setuppack/archive_builder.hpp"
+#include "setuppack/writer/archive_builder.hpp"
 
 // Layout: DOS header (0x40 bytes, e_lfanew = 0x40), "PE\0\0", COFF header,
 // PE32 optional header with 16 data directories, one section ".rsrc" at RVA

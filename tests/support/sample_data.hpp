@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "setuppack/archive_builder.hpp"
+#include "setuppack/writer/archive_builder.hpp"
 
 // 2000-01-02 13:04:05 UTC as a FILETIME.
 inline constexpr std::uint64_t kSampleTime = 125912918450000000ull;

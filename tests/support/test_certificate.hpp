@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "setuppack/authenticode.hpp"
+#include "setuppack/signing/authenticode.hpp"
 
 // True when openssl and osslsigncode are both installed; otherwise `why`
 // names what is missing.

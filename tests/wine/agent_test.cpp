@@ -14,7 +14,7 @@
 #include <sstream>
 #include <thread>
 
-#include "setuppack/file_io.hpp"
+#include "setuppack/host/file_io.hpp"
 #include "shell_support.hpp"
 
 namespace winetest {

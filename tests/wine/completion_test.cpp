@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "setup_fixture.hpp"
-#include "setuppack/file_io.hpp"
+#include "setuppack/host/file_io.hpp"
 
 namespace winetest {
 namespace {

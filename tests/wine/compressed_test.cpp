@@ -5,7 +5,7 @@
 
 #include "explode/implode.hpp"
 #include "setup_fixture.hpp"
-#include "setuppack/file_io.hpp"
+#include "setuppack/host/file_io.hpp"
 #include "support/reference_codec.hpp"
 
 namespace winetest {

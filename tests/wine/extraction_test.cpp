@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "setup_fixture.hpp"
-#include "setuppack/file_io.hpp"
+#include "setuppack/host/file_io.hpp"
 
 namespace winetest {
 namespace {

@@ -11,7 +11,7 @@
 #include <set>
 
 #include "explode/implode.hpp"
-#include "setuppack/file_io.hpp"
+#include "setuppack/host/file_io.hpp"
 #include "shell_support.hpp"
 #include "small_drive.hpp"
 

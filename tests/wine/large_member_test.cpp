@@ -11,7 +11,7 @@
 #include "explode/explode.hpp"
 #include "explode/implode.hpp"
 #include "setup_fixture.hpp"
-#include "setuppack/file_io.hpp"
+#include "setuppack/host/file_io.hpp"
 
 namespace winetest {
 namespace {

@@ -4,8 +4,8 @@
 #include <chrono>
 #include <thread>
 
-#include "setuppack/file_io.hpp"
-#include "setuppack/setup_program.hpp"
+#include "setuppack/host/file_io.hpp"
+#include "setuppack/writer/setup_program.hpp"
 
 namespace winetest {
 

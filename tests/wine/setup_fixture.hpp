@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "robot.hpp"
-#include "setuppack/archive_builder.hpp"
+#include "setuppack/writer/archive_builder.hpp"
 #include "support/damaged_archive.hpp"
 #include "support/sample_data.hpp"
 #include "wine_fixture.hpp"

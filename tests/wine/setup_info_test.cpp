@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "resources/resource.h"
-#include "setuppack/file_io.hpp"
+#include "setuppack/host/file_io.hpp"
 #include "shell_support.hpp"
 
 namespace winetest {

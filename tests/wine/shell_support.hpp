@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "setup_fixture.hpp"
-#include "setuppack/file_io.hpp"
+#include "setuppack/host/file_io.hpp"
 
 namespace winetest {
 

@@ -7,7 +7,7 @@
 
 #include "explode/implode.hpp"
 #include "setup_fixture.hpp"
-#include "setuppack/file_io.hpp"
+#include "setuppack/host/file_io.hpp"
 #include "support/sample_data.hpp"
 #include "support/test_certificate.hpp"
 

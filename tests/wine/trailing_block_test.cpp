@@ -6,8 +6,8 @@
 
 #include <chrono>
 
-#include "setuppack/file_io.hpp"
-#include "setuppack/file_time.hpp"
+#include "setuppack/host/file_io.hpp"
+#include "setuppack/host/file_time.hpp"
 #include "shell_support.hpp"
 
 namespace winetest {

@@ -9,7 +9,7 @@
 #include "base/le.hpp"
 #include "resources/resource.h"
 #include "setup_fixture.hpp"
-#include "setuppack/file_io.hpp"
+#include "setuppack/host/file_io.hpp"
 #include "small_drive.hpp"
 
 namespace winetest {

@@ -1,0 +1,35 @@
+// `setuppack list`: everything a setup program's archive holds, as text or
+// JSON.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "setuppack/reader/archive_reader.hpp"
+
+// Reads a setup program whole and reads its archive. Throws InputError when
+// the file cannot be read; archive errors are in the listing.
+ArchiveListing ReadSetupProgram(const std::filesystem::path& path);
+
+// The listing as text: header fields with flag names, the settings strings,
+// the main file table (name, stored and original size, ratio of CMP members,
+// time in UTC, flags, version of SYS members), the icon table and the
+// trailing block. Whatever was read before an archive error is printed.
+void PrintListing(const ArchiveListing& listing, const std::string& title, std::ostream& out);
+
+// The same as one JSON object (nlohmann-json): every text is converted from
+// code page 1252 to UTF-8, absent strings are null, times are ISO 8601 UTC
+// texts ("out of range" beyond the year 9999, null for none) plus the raw
+// FILETIME, and "error" holds the archive error or null.
+void PrintListingJson(const ArchiveListing& listing, std::ostream& out);
+
+// Names of the header flag bits, as the manifest spells them.
+std::vector<std::string> HeaderFlagNames(std::uint8_t flags);
+// "CMP DLR SYS EXT" words of the member flags that are set.
+std::string MemberFlagWords(std::uint8_t flags);
+// "1999-09-27 06:31:34" for a FILETIME, "" for 0, kTimeOutOfRange
+// (host/file_time.hpp) beyond the year 9999.
+std::string FormatFileTimeUtc(std::uint64_t fileTime);
