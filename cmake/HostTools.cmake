@@ -18,6 +18,9 @@ set(SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-o
 
 file(GLOB SETUPPACK_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/setuppack/*.cpp)
 list(FILTER SETUPPACK_SOURCES EXCLUDE REGEX "/main\\.cpp$")
+# `setuppack try` (src/setuppack/trial): running a package under Wine.
+file(GLOB SETUPPACK_TRIAL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/setuppack/trial/*.cpp)
+list(APPEND SETUPPACK_SOURCES ${SETUPPACK_TRIAL_SOURCES})
 
 # The encoder and the memory adapters join the decoder in the host's codec.
 set(CODEC_SOURCES

@@ -23,6 +23,8 @@
 #include "setuppack/manifest.hpp"
 #include "setuppack/package_writer.hpp"
 #include "setuppack/raw_streams.hpp"
+#include "setuppack/trial/trial.hpp"
+#include "setuppack/trial/wine_run.hpp"
 #include "setuppack/values.hpp"
 #include "setuppack/verify.hpp"
 #include "setuppack/winget.hpp"
@@ -138,6 +140,21 @@ int RunWinget(const std::string& program, const WingetOptions& options, const st
   return kExitOk;
 }
 
+// `try`: 0 when the installation matched the package, 1 when it did not, 2
+// when it could not be tried.
+int RunTry(const TrialOptions& options, bool json) {
+  TrialReport report;
+  try {
+    report = RunTrial(options);
+  } catch (const TrialUnavailable& e) {
+    std::cerr << "setuppack try: " << e.what() << "\n";
+    return kExitUsage;
+  }
+  if (json) PrintTrialJson(report, std::cout);
+  else PrintTrialReport(report, std::cout);
+  return report.Matched() ? kExitOk : kExitBadInput;
+}
+
 // The signing options of `sign` and `build`. The password is never an option.
 void AddSigningOptions(CLI::App* command, SigningOptions& signing) {
   CLI::Option* pkcs12 = command->add_option("--pkcs12", signing.pkcs12, "Sign with this PKCS#12 file");
@@ -228,6 +245,22 @@ int main(int argc, char** argv) {
   implode->add_option("in", inPath, "Input file")->required();
   implode->add_option("out", outPath, "Output stream")->required();
 
+  TrialOptions trial;
+  std::string trialDirectory, trialWindows;
+  int trialTimeout = 120;
+  bool trialQuiet = false;
+  CLI::App* tryCommand = app.add_subcommand("try", "Run a setup program silently under Wine and check what it installs");
+  tryCommand->add_option("program", trial.program, "The setup program")->required();
+  tryCommand->add_flag("--json", json, "Print JSON");
+  tryCommand->add_option("--dir", trialDirectory, "Install directory, C:\\... (default: the package's default path)");
+  tryCommand->add_option("--args", trial.arguments, "More arguments for the program, split on blanks");
+  tryCommand->add_option("--windows", trialWindows, "Windows version Wine reports")
+      ->check(CLI::IsMember({"win95", "win98", "nt40", "win2k", "winxp", "win10"}));
+  tryCommand->add_option("--keep", trial.keep, "Make the Wine prefix in this new directory and keep it");
+  tryCommand->add_option("--timeout", trialTimeout, "Seconds the program may run (default 120)")
+      ->check(CLI::Range(1, 86400));
+  tryCommand->add_flag("-q,--quiet", trialQuiet, "No progress line");
+
   CLI::App* explode = app.add_subcommand("explode", "Expand a raw implode stream");
   explode->add_option("in", inPath, "Input stream")->required();
   explode->add_option("out", outPath, "Output file")->required();
@@ -259,6 +292,13 @@ int main(int argc, char** argv) {
       return RunImplodeCommand(implodeOptions, inPath, outPath);
     }
     if (*explode) return RunExplodeCommand(inPath, outPath);
+    if (*tryCommand) {
+      if (!trialDirectory.empty()) trial.directory = trialDirectory;
+      if (!trialWindows.empty()) trial.windowsVersion = trialWindows;
+      trial.timeout = std::chrono::seconds(trialTimeout);
+      trial.progress = !trialQuiet && ::isatty(STDERR_FILENO);
+      return RunTry(trial, json);
+    }
   } catch (const InputError& e) {
     std::cerr << "setuppack: " << e.what() << "\n";
     return kExitBadInput;
