@@ -288,13 +288,6 @@ void WineSession::Start() {
       {"WINEDEBUG", "-all"},
       {"WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d"}};
   environment_ = WithVariables(set);
-  // Wine without a display opens no windows; a private X server stands in.
-  const char* display = std::getenv("DISPLAY");
-  if (display == nullptr || *display == '\0') {
-    Step("starting a private X server");
-    StartXServer();
-  }
-
   // Wine's loader for 32-bit programs is an i386 program: a kernel without
   // i386 support refuses it with "Exec format error".
   Step("checking Wine");
@@ -316,6 +309,13 @@ void WineSession::Start() {
                            "scripts/i386-machine.sh)");
   }
   wineVersion_ = version->second.substr(0, version->second.find('\n'));
+
+  // Wine without a display opens no windows; a private X server stands in.
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr || *display == '\0') {
+    Step("starting a private X server");
+    StartXServer();
+  }
 
   Step("making a fresh 32-bit Wine prefix (wineboot)");
   fs::create_directories(prefix_, ec);
