@@ -103,11 +103,12 @@ using Json = nlohmann::ordered_json;
 // when absent.
 Json Text(const std::optional<std::string>& ansi) { return ansi ? Json(AnsiToUtf8(*ansi)) : Json(nullptr); }
 
-// "1999-09-27T06:31:34Z", null for 0, kTimeOutOfRange beyond the year 9999.
+// "1999-09-27T06:31:34Z"; null for 0 and beyond the year 9999, where no
+// ISO 8601 text of four-digit years exists (fileTime still holds the value).
 Json JsonTime(std::uint64_t fileTime) {
   if (fileTime == 0) return nullptr;
   std::string t = FormatFileTimeUtc(fileTime);
-  if (t == kTimeOutOfRange) return t;
+  if (t == kTimeOutOfRange) return nullptr;
   t[10] = 'T';
   return t + "Z";
 }

@@ -22,7 +22,7 @@ void PrintListing(const ArchiveListing& listing, const std::string& title, std::
 
 // The same as one JSON object (nlohmann-json): every text is converted from
 // code page 1252 to UTF-8, absent strings are null, times are ISO 8601 UTC
-// texts ("out of range" beyond the year 9999, null for none) plus the raw
+// texts (null for none and beyond the year 9999) plus the raw
 // FILETIME, and "error" holds the archive error or null.
 void PrintListingJson(const ArchiveListing& listing, std::ostream& out);
 
