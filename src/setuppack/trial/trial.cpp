@@ -319,7 +319,7 @@ public:
       }
       const auto dump = robot_->Command("dump " + hwnd);
       if (!dump) continue;
-      bool box = true;
+      bool box = true, progressDialog = false;
       int button = 0;
       std::string text;
       for (const std::string& control : *dump) {
@@ -334,8 +334,11 @@ public:
           if (!c["text"].empty()) text += (text.empty() ? "" : "\n") + AnsiToUtf8(c["text"], codePage_);
         } else {
           box = false;
+          progressDialog = progressDialog || cls == "msctls_progress32";
         }
       }
+      // The program's own progress dialog is no news.
+      if (progressDialog) continue;
       if (!box || button == 0) {
         report.windowsOpen.push_back({"#32770", caption, program});
         continue;
