@@ -17,6 +17,7 @@
 #include "setuppack/archive_reader.hpp"
 #include "setuppack/authenticode.hpp"
 #include "setuppack/build_progress.hpp"
+#include "setuppack/code_page.hpp"
 #include "setuppack/errors.hpp"
 #include "setuppack/extract.hpp"
 #include "setuppack/list.hpp"
@@ -102,10 +103,10 @@ int RunBuild(const std::string& manifestPath, const std::string& output,
   return kExitOk;
 }
 
-int RunList(const std::string& program, bool json) {
+int RunList(const std::string& program, bool json, unsigned codePage) {
   const ArchiveListing listing = ReadSetupProgram(program);
-  if (json) PrintListingJson(listing, std::cout);
-  else PrintListing(listing, program, std::cout);
+  if (json) PrintListingJson(listing, std::cout, codePage);
+  else PrintListing(listing, program, std::cout, codePage);
   if (listing.error != kArchiveOk) {
     std::cout.flush();
     std::cerr << "setuppack: " << program << ": " << DescribeArchiveError(listing) << "\n";
@@ -114,8 +115,8 @@ int RunList(const std::string& program, bool json) {
   return kExitOk;
 }
 
-int RunExtract(const std::string& program, const std::string& directory) {
-  const ExtractSummary summary = ExtractSetupProgram(program, directory);
+int RunExtract(const std::string& program, const std::string& directory, unsigned codePage) {
+  const ExtractSummary summary = ExtractSetupProgram(program, directory, codePage);
   for (const std::string& note : summary.notes) std::cerr << "setuppack: warning: " << note << "\n";
   std::cout << directory << ": " << summary.files << " files, " << summary.bytes << " bytes\n";
   return kExitOk;
@@ -169,6 +170,21 @@ void AddSigningOptions(CLI::App* command, SigningOptions& signing) {
   command->add_option("--description", signing.description, "Program description in the signature");
 }
 
+// --codepage: the code page the archive's texts are read in (it does not
+// say); the numbers the manifest's `codepage` accepts.
+void AddCodePageOption(CLI::App* command, unsigned& codePage) {
+  command->add_option("--codepage", codePage, "Code page of the archive's texts (default 1252)")
+      ->check(CLI::Validator(
+          [](std::string& value) {
+            char* end = nullptr;
+            const unsigned long page = std::strtoul(value.c_str(), &end, 10);
+            return end != value.c_str() && *end == '\0' && IsAnsiCodePage(static_cast<unsigned>(page))
+                       ? std::string()
+                       : "\"" + value + "\" is no code page; give " + std::string(kAnsiCodePageNames);
+          },
+          "CODEPAGE", "code page"));
+}
+
 CLI::Validator WingetValue(bool (*accepts)(std::string_view), const char* what) {
   return CLI::Validator(
       [accepts, what](std::string& value) {
@@ -205,16 +221,20 @@ int main(int argc, char** argv) {
   CLI::App* list = app.add_subcommand("list", "List the archive of a setup program");
   list->add_option("program", program, "The setup program")->required();
   list->add_flag("--json", json, "Print JSON");
+  unsigned codePage = kDefaultCodePage;
+  AddCodePageOption(list, codePage);
 
   CLI::App* extract = app.add_subcommand("extract", "Unpack a setup program into a directory");
   extract->add_option("program", program, "The setup program")->required();
   extract->add_option("-d,--directory", directory, "The directory to unpack into")->required();
+  AddCodePageOption(extract, codePage);
 
   VerifyOptions verifyOptions;
   CLI::App* verify = app.add_subcommand("verify", "Check a setup program as setup.exe would read and install it");
   verify->add_option("program", program, "The setup program")->required();
   verify->add_flag("--json", json, "Print JSON");
   verify->add_option("--ca", verifyOptions.caFile, "Also trust the certificates of this PEM file");
+  AddCodePageOption(verify, codePage);
 
   CLI::App* sign = app.add_subcommand("sign", "Sign a setup program in place (Authenticode, SHA-256)");
   sign->add_option("program", program, "The setup program")->required();
@@ -260,6 +280,7 @@ int main(int argc, char** argv) {
   tryCommand->add_option("--timeout", trialTimeout, "Seconds the program may run (default 120)")
       ->check(CLI::Range(1, 86400));
   tryCommand->add_flag("-q,--quiet", trialQuiet, "No progress line");
+  AddCodePageOption(tryCommand, codePage);
 
   CLI::App* explode = app.add_subcommand("explode", "Expand a raw implode stream");
   explode->add_option("in", inPath, "Input stream")->required();
@@ -274,7 +295,10 @@ int main(int argc, char** argv) {
 
   try {
     if (*build) return RunBuild(manifest, output, stub, buildOptions, quiet, signing);
-    if (*verify) return RunVerify(program, json, verifyOptions);
+    if (*verify) {
+      verifyOptions.codePage = codePage;
+      return RunVerify(program, json, verifyOptions);
+    }
     if (*sign) {
       if (!signing.Requested()) {
         std::cerr << "setuppack sign: give --pkcs12 FILE or --cert FILE --key FILE\n";
@@ -283,8 +307,8 @@ int main(int argc, char** argv) {
       return RunSign(program, signing);
     }
     if (*wingetCommand) return RunWinget(program, winget, directory);
-    if (*list) return RunList(program, json);
-    if (*extract) return RunExtract(program, directory);
+    if (*list) return RunList(program, json, codePage);
+    if (*extract) return RunExtract(program, directory, codePage);
     if (*implode) {
       // CLI11 has checked both words already.
       implodeOptions.literals = ParseLiteralMode(literals).value_or(LiteralMode::Auto);
@@ -297,6 +321,7 @@ int main(int argc, char** argv) {
       if (!trialWindows.empty()) trial.windowsVersion = trialWindows;
       trial.timeout = std::chrono::seconds(trialTimeout);
       trial.progress = !trialQuiet && ::isatty(STDERR_FILENO);
+      trial.codePage = codePage;
       return RunTry(trial, json);
     }
   } catch (const InputError& e) {
