@@ -1,6 +1,6 @@
 // `setuppack try` run as a host process on packages of the tests: each run
-// makes a Wine prefix and (with no display) an X server of its own and
-// removes them again; the JSON report says what the program did.
+// makes a Wine prefix and an X server of its own and removes them again; the
+// JSON report says what the program did.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -21,8 +21,20 @@ struct TryRun {
 
 class Try : public SetupTest {
 protected:
+  void SetUp() override {
+    SetupTest::SetUp();
+    if (IsSkipped()) return;
+    // A process of the shared prefix lives while try runs for long: left
+    // without one, the prefix's system processes wind down, and the next
+    // test would wait for them to start again.
+    Bot();
+  }
+
   TryRun RunTry(const std::vector<std::string>& arguments) {
-    std::vector<std::string> argv{(WineEnvironment::ProductDir() / "setuppack").string(), "try"};
+    // Without DISPLAY: each run starts an X server of its own, and the
+    // prefix of the other tests never shares a display with a prefix that
+    // is ended under it.
+    std::vector<std::string> argv{"/usr/bin/env", "-u", "DISPLAY", (WineEnvironment::ProductDir() / "setuppack").string(), "try"};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     Process::Options options;
     options.pipeStdout = true;
