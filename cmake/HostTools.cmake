@@ -60,6 +60,8 @@ add_host_library(codec ${CODEC_SOURCES})
 #   setuppack_reader   archive reader and the commands built on it: list,
 #                      extract, verify, winget
 #   setuppack_streams  the raw implode and explode commands
+#   setuppack_trial    `try`: a setup program run under Wine, its report and
+#                      the check of what it installed against its package
 # setuppack_core is all of them: the packager without its command line.
 function(add_setuppack_room room)
   file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/setuppack/${room}/*.cpp)
@@ -72,10 +74,12 @@ add_setuppack_room(writer LINK setuppack_package setuppack_host codec)
 add_setuppack_room(reader LINK setuppack_package setuppack_signing setuppack_host codec
   OpenSSL::Crypto nlohmann_json::nlohmann_json)
 add_setuppack_room(streams LINK setuppack_host codec)
+add_setuppack_room(trial LINK setuppack_reader setuppack_writer setuppack_host portable codec
+  OpenSSL::Crypto nlohmann_json::nlohmann_json)
 foreach(flavour "" "_san")
   add_library(setuppack_core${flavour} INTERFACE)
   target_link_libraries(setuppack_core${flavour} INTERFACE
-    setuppack_writer${flavour} setuppack_reader${flavour} setuppack_streams${flavour})
+    setuppack_writer${flavour} setuppack_reader${flavour} setuppack_streams${flavour} setuppack_trial${flavour})
 endforeach()
 
 add_executable(setuppack src/setuppack/main.cpp)

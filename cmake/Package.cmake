@@ -13,6 +13,9 @@ add_custom_target(man_page ALL DEPENDS ${MAN_PAGE})
 
 install(TARGETS setuppack RUNTIME DESTINATION bin)
 install(FILES ${PRODUCT_DIR}/setup.exe DESTINATION lib/setuppack)
+# The window robot beside the stub: `setuppack try` reads and answers message
+# boxes with it.
+install(FILES ${PRODUCT_DIR}/tests/robot.exe DESTINATION lib/setuppack)
 install(FILES ${MAN_PAGE} DESTINATION share/man/man1)
 install(FILES README.md docs/manifest.md docs/setuppack.md DESTINATION share/doc/setuppack)
 install(DIRECTORY examples DESTINATION share/doc/setuppack)
@@ -31,6 +34,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS osslsigncode)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine, wine32, xvfb")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_SOURCE_DIR}/build/package)
 include(CPack)
 

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "explode/implode.hpp"
+#include "setuppack/host/code_page.hpp"
 #include "setuppack/host/errors.hpp"
 #include "setuppack/package/manifest.hpp"
 #include "setuppack/package/values.hpp"
@@ -24,6 +25,8 @@
 #include "setuppack/reader/winget.hpp"
 #include "setuppack/signing/authenticode.hpp"
 #include "setuppack/streams/raw_streams.hpp"
+#include "setuppack/trial/trial.hpp"
+#include "setuppack/trial/wine_run.hpp"
 #include "setuppack/writer/build_progress.hpp"
 #include "setuppack/writer/package_writer.hpp"
 
@@ -100,10 +103,10 @@ int RunBuild(const std::string& manifestPath, const std::string& output,
   return kExitOk;
 }
 
-int RunList(const std::string& program, bool json) {
+int RunList(const std::string& program, bool json, unsigned codePage) {
   const ArchiveListing listing = ReadSetupProgram(program);
-  if (json) PrintListingJson(listing, std::cout);
-  else PrintListing(listing, program, std::cout);
+  if (json) PrintListingJson(listing, std::cout, codePage);
+  else PrintListing(listing, program, std::cout, codePage);
   if (listing.error != kArchiveOk) {
     std::cout.flush();
     std::cerr << "setuppack: " << program << ": " << DescribeArchiveError(listing) << "\n";
@@ -112,8 +115,8 @@ int RunList(const std::string& program, bool json) {
   return kExitOk;
 }
 
-int RunExtract(const std::string& program, const std::string& directory) {
-  const ExtractSummary summary = ExtractSetupProgram(program, directory);
+int RunExtract(const std::string& program, const std::string& directory, unsigned codePage) {
+  const ExtractSummary summary = ExtractSetupProgram(program, directory, codePage);
   for (const std::string& note : summary.notes) std::cerr << "setuppack: warning: " << note << "\n";
   std::cout << directory << ": " << summary.files << " files, " << summary.bytes << " bytes\n";
   return kExitOk;
@@ -138,6 +141,21 @@ int RunWinget(const std::string& program, const WingetOptions& options, const st
   return kExitOk;
 }
 
+// `try`: 0 when the installation matched the package, 1 when it did not, 2
+// when it could not be tried.
+int RunTry(const TrialOptions& options, bool json) {
+  TrialReport report;
+  try {
+    report = RunTrial(options);
+  } catch (const TrialUnavailable& e) {
+    std::cerr << "setuppack try: " << e.what() << "\n";
+    return kExitUsage;
+  }
+  if (json) PrintTrialJson(report, std::cout);
+  else PrintTrialReport(report, std::cout);
+  return report.Matched() ? kExitOk : kExitBadInput;
+}
+
 // The signing options of `sign` and `build`. The password is never an option.
 void AddSigningOptions(CLI::App* command, SigningOptions& signing) {
   CLI::Option* pkcs12 = command->add_option("--pkcs12", signing.pkcs12, "Sign with this PKCS#12 file");
@@ -150,6 +168,21 @@ void AddSigningOptions(CLI::App* command, SigningOptions& signing) {
                       "File holding the key's password (default: $SETUPPACK_SIGN_PASSWORD)");
   command->add_option("--timestamp", signing.timestampUrl, "RFC 3161 time-stamping server URL");
   command->add_option("--description", signing.description, "Program description in the signature");
+}
+
+// --codepage: the code page the archive's texts are read in (it does not
+// say); the numbers the manifest's `codepage` accepts.
+void AddCodePageOption(CLI::App* command, unsigned& codePage) {
+  command->add_option("--codepage", codePage, "Code page of the archive's texts (default 1252)")
+      ->check(CLI::Validator(
+          [](std::string& value) {
+            char* end = nullptr;
+            const unsigned long page = std::strtoul(value.c_str(), &end, 10);
+            return end != value.c_str() && *end == '\0' && IsAnsiCodePage(static_cast<unsigned>(page))
+                       ? std::string()
+                       : "\"" + value + "\" is no code page; give " + std::string(kAnsiCodePageNames);
+          },
+          "CODEPAGE", "code page"));
 }
 
 CLI::Validator WingetValue(bool (*accepts)(std::string_view), const char* what) {
@@ -188,16 +221,20 @@ int main(int argc, char** argv) {
   CLI::App* list = app.add_subcommand("list", "List the archive of a setup program");
   list->add_option("program", program, "The setup program")->required();
   list->add_flag("--json", json, "Print JSON");
+  unsigned codePage = kDefaultCodePage;
+  AddCodePageOption(list, codePage);
 
   CLI::App* extract = app.add_subcommand("extract", "Unpack a setup program into a directory");
   extract->add_option("program", program, "The setup program")->required();
   extract->add_option("-d,--directory", directory, "The directory to unpack into")->required();
+  AddCodePageOption(extract, codePage);
 
   VerifyOptions verifyOptions;
   CLI::App* verify = app.add_subcommand("verify", "Check a setup program as setup.exe would read and install it");
   verify->add_option("program", program, "The setup program")->required();
   verify->add_flag("--json", json, "Print JSON");
   verify->add_option("--ca", verifyOptions.caFile, "Also trust the certificates of this PEM file");
+  AddCodePageOption(verify, codePage);
 
   CLI::App* sign = app.add_subcommand("sign", "Sign a setup program in place (Authenticode, SHA-256)");
   sign->add_option("program", program, "The setup program")->required();
@@ -228,6 +265,23 @@ int main(int argc, char** argv) {
   implode->add_option("in", inPath, "Input file")->required();
   implode->add_option("out", outPath, "Output stream")->required();
 
+  TrialOptions trial;
+  std::string trialDirectory, trialWindows;
+  int trialTimeout = 120;
+  bool trialQuiet = false;
+  CLI::App* tryCommand = app.add_subcommand("try", "Run a setup program silently under Wine and check what it installs");
+  tryCommand->add_option("program", trial.program, "The setup program")->required();
+  tryCommand->add_flag("--json", json, "Print JSON");
+  tryCommand->add_option("--dir", trialDirectory, "Install directory, C:\\... (default: the package's default path)");
+  tryCommand->add_option("--args", trial.arguments, "More arguments for the program, split on blanks");
+  tryCommand->add_option("--windows", trialWindows, "Windows version Wine reports")
+      ->check(CLI::IsMember({"win95", "win98", "nt40", "win2k", "winxp", "win10"}));
+  tryCommand->add_option("--keep", trial.keep, "Make the Wine prefix in this new directory and keep it");
+  tryCommand->add_option("--timeout", trialTimeout, "Seconds the program may run (default 120)")
+      ->check(CLI::Range(1, 86400));
+  tryCommand->add_flag("-q,--quiet", trialQuiet, "No progress line");
+  AddCodePageOption(tryCommand, codePage);
+
   CLI::App* explode = app.add_subcommand("explode", "Expand a raw implode stream");
   explode->add_option("in", inPath, "Input stream")->required();
   explode->add_option("out", outPath, "Output file")->required();
@@ -241,7 +295,10 @@ int main(int argc, char** argv) {
 
   try {
     if (*build) return RunBuild(manifest, output, stub, buildOptions, quiet, signing);
-    if (*verify) return RunVerify(program, json, verifyOptions);
+    if (*verify) {
+      verifyOptions.codePage = codePage;
+      return RunVerify(program, json, verifyOptions);
+    }
     if (*sign) {
       if (!signing.Requested()) {
         std::cerr << "setuppack sign: give --pkcs12 FILE or --cert FILE --key FILE\n";
@@ -250,8 +307,8 @@ int main(int argc, char** argv) {
       return RunSign(program, signing);
     }
     if (*wingetCommand) return RunWinget(program, winget, directory);
-    if (*list) return RunList(program, json);
-    if (*extract) return RunExtract(program, directory);
+    if (*list) return RunList(program, json, codePage);
+    if (*extract) return RunExtract(program, directory, codePage);
     if (*implode) {
       // CLI11 has checked both words already.
       implodeOptions.literals = ParseLiteralMode(literals).value_or(LiteralMode::Auto);
@@ -259,6 +316,14 @@ int main(int argc, char** argv) {
       return RunImplodeCommand(implodeOptions, inPath, outPath);
     }
     if (*explode) return RunExplodeCommand(inPath, outPath);
+    if (*tryCommand) {
+      if (!trialDirectory.empty()) trial.directory = trialDirectory;
+      if (!trialWindows.empty()) trial.windowsVersion = trialWindows;
+      trial.timeout = std::chrono::seconds(trialTimeout);
+      trial.progress = !trialQuiet && ::isatty(STDERR_FILENO);
+      trial.codePage = codePage;
+      return RunTry(trial, json);
+    }
   } catch (const InputError& e) {
     std::cerr << "setuppack: " << e.what() << "\n";
     return kExitBadInput;

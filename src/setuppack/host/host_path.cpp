@@ -2,8 +2,8 @@
 
 #include "setuppack/host/code_page.hpp"
 
-std::filesystem::path HostPath(const std::filesystem::path& directory, const std::string& memberName) {
-  std::string relative = AnsiToUtf8(memberName);
+std::filesystem::path HostPath(const std::filesystem::path& directory, const std::string& memberName, unsigned codePage) {
+  std::string relative = AnsiToUtf8(memberName, codePage);
   for (char& c : relative) {
     if (c == '\\') c = '/';
   }

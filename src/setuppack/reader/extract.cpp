@@ -25,9 +25,9 @@ namespace fs = std::filesystem;
 namespace {
 
 // The host path of a member below `directory`: backslashes become "/", the
-// text is converted from code page 1252 to UTF-8.
-fs::path HostPath(const fs::path& directory, const std::string& name) {
-  std::string relative = AnsiToUtf8(name);
+// text is converted from the archive's code page to UTF-8.
+fs::path HostPath(const fs::path& directory, const std::string& name, unsigned codePage) {
+  std::string relative = AnsiToUtf8(name, codePage);
   for (char& c : relative) {
     if (c == '\\') c = '/';
   }
@@ -205,11 +205,11 @@ private:
 };
 
 ExtractSummary ExtractInto(const fs::path& program, std::span<const std::uint8_t> bytes,
-                           const ArchiveListing& listing, const fs::path& target);
+                           const ArchiveListing& listing, const fs::path& target, unsigned codePage);
 
 }  // namespace
 
-ExtractSummary ExtractSetupProgram(const fs::path& program, const fs::path& directory) {
+ExtractSummary ExtractSetupProgram(const fs::path& program, const fs::path& directory, unsigned codePage) {
   const std::vector<std::uint8_t> bytes = ReadSetupProgramBytes(program);
   const ArchiveListing listing = ReadArchive(bytes);
   if (listing.error != kArchiveOk)
@@ -227,7 +227,7 @@ ExtractSummary ExtractSetupProgram(const fs::path& program, const fs::path& dire
   if (target == target.root_path())
     throw InputError(directory.string() + ": extract into a directory below the file system's root");
   try {
-    return ExtractInto(program, bytes, listing, target);
+    return ExtractInto(program, bytes, listing, target, codePage);
   } catch (const fs::filesystem_error& e) {
     // A file name the host cannot take (too long once in UTF-8, say) ends
     // the extract like any other write failure.
@@ -238,7 +238,7 @@ ExtractSummary ExtractSetupProgram(const fs::path& program, const fs::path& dire
 namespace {
 
 ExtractSummary ExtractInto(const fs::path& program, std::span<const std::uint8_t> bytes,
-                           const ArchiveListing& listing, const fs::path& target) {
+                           const ArchiveListing& listing, const fs::path& target, unsigned codePage) {
   Staging staging(target);
 
   ExtractSummary summary;
@@ -248,11 +248,11 @@ ExtractSummary ExtractInto(const fs::path& program, std::span<const std::uint8_t
     std::vector<std::uint8_t> external;
     std::span<const std::uint8_t> stored;
     if (e.flags & kMemberExt) {
-      const fs::path source = HostPath(beside, ExternalFileName(m.name));
+      const fs::path source = HostPath(beside, ExternalFileName(m.name), codePage);
       try {
         external = ReadWholeFile(source);
       } catch (const std::system_error& err) {
-        throw InputError(source.string() + ": external member file of " + AnsiToUtf8(m.name) +
+        throw InputError(source.string() + ": external member file of " + AnsiToUtf8(m.name, codePage) +
                          " cannot be read: " + err.code().message());
       }
       if (external.size() < e.storedLength)
@@ -268,11 +268,11 @@ ExtractSummary ExtractInto(const fs::path& program, std::span<const std::uint8_t
     if (e.flags & kMemberCmp) {
       std::uint32_t result = 0;
       if (!ExplodeBytes(stored, expanded, result))
-        throw InputError(program.string() + ": member " + AnsiToUtf8(m.name) +
+        throw InputError(program.string() + ": member " + AnsiToUtf8(m.name, codePage) +
                          " does not decompress (explode result " + std::to_string(result) + ")");
       stored = expanded;
     }
-    const fs::path relative = HostPath((e.flags & kMemberSys) ? "system" : "", m.name);
+    const fs::path relative = HostPath((e.flags & kMemberSys) ? "system" : "", m.name, codePage);
     WriteMember(staging.Path(), target, relative, stored, FileEntryTime(e), summary.notes);
     ++summary.files;
     summary.bytes += stored.size();
@@ -281,7 +281,7 @@ ExtractSummary ExtractInto(const fs::path& program, std::span<const std::uint8_t
   if (listing.trailing) {
     for (const TrailingMemberInfo& m : listing.trailing->members) {
       const auto data = std::span<const std::uint8_t>(bytes).subspan(m.dataOffset, m.length);
-      WriteMember(staging.Path(), target, HostPath("", m.name), data, m.lastWriteTime, summary.notes);
+      WriteMember(staging.Path(), target, HostPath("", m.name, codePage), data, m.lastWriteTime, summary.notes);
       ++summary.files;
       summary.bytes += data.size();
     }

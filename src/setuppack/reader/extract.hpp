@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "setuppack/host/code_page.hpp"
+
 struct ExtractSummary {
   std::size_t files = 0;
   std::uint64_t bytes = 0;
@@ -26,5 +28,7 @@ struct ExtractSummary {
 // refuses (format/member_name.hpp; checked before anything is written), a
 // missing or short external member file, a stream that does not decompress,
 // and write failures.
+// Names are read in `codePage` (the archive does not say which).
 ExtractSummary ExtractSetupProgram(const std::filesystem::path& program,
-                                   const std::filesystem::path& directory);
+                                   const std::filesystem::path& directory,
+                                   unsigned codePage = kDefaultCodePage);

@@ -57,8 +57,8 @@ std::string FormatFileTimeUtc(std::uint64_t fileTime) {
 
 namespace {
 
-std::string Shown(const std::optional<std::string>& text) {
-  return text ? AnsiToUtf8(*text) : "(absent)";
+std::string Shown(const std::optional<std::string>& text, unsigned codePage) {
+  return text ? AnsiToUtf8(*text, codePage) : "(absent)";
 }
 
 std::string Ratio(std::uint32_t stored, std::uint32_t original) {
@@ -101,21 +101,25 @@ using Json = nlohmann::ordered_json;
 
 // An archive text: converted from the code page like the member names; null
 // when absent.
-Json Text(const std::optional<std::string>& ansi) { return ansi ? Json(AnsiToUtf8(*ansi)) : Json(nullptr); }
+Json Text(const std::optional<std::string>& ansi, unsigned codePage) {
+  return ansi ? Json(AnsiToUtf8(*ansi, codePage)) : Json(nullptr);
+}
 
-// "1999-09-27T06:31:34Z", null for 0, kTimeOutOfRange beyond the year 9999.
+// "1999-09-27T06:31:34Z"; null for 0 and beyond the year 9999, where no
+// ISO 8601 text of four-digit years exists (fileTime still holds the value).
 Json JsonTime(std::uint64_t fileTime) {
   if (fileTime == 0) return nullptr;
   std::string t = FormatFileTimeUtc(fileTime);
-  if (t == kTimeOutOfRange) return t;
+  if (t == kTimeOutOfRange) return nullptr;
   t[10] = 'T';
   return t + "Z";
 }
 
 }  // namespace
 
-void PrintListing(const ArchiveListing& l, const std::string& title, std::ostream& out) {
-  out << title << ": " << l.fileSize << " bytes, archive at offset " << kArchiveOffset << "\n";
+void PrintListing(const ArchiveListing& l, const std::string& title, std::ostream& out, unsigned codePage) {
+  out << title << ": " << l.fileSize << " bytes, archive at offset " << kArchiveOffset << ", texts read as code page "
+      << codePage << "\n";
   if (l.error == kArchiveHeaderMissing || l.error == kArchiveHeaderInvalid) return;
 
   const ArchiveHeader& h = l.header;
@@ -136,7 +140,7 @@ void PrintListing(const ArchiveListing& l, const std::string& title, std::ostrea
 
   out << "\nSettings\n";
   for (std::size_t i = 0; i < kSettingsStringCount; ++i)
-    out << "  " << Padded(kSettingsStrings[i].field, 17) << Shown(l.settings[i]) << "\n";
+    out << "  " << Padded(kSettingsStrings[i].field, 17) << Shown(l.settings[i], codePage) << "\n";
   if (!l.headerRead) return;
 
   out << "\nFiles (" << l.members.size() << " of " << h.fileCount << ")\n";
@@ -152,18 +156,18 @@ void PrintListing(const ArchiveListing& l, const std::string& title, std::ostrea
         << "  " << Padded(time.empty() ? "-" : time, 19) << "  "
         << Padded(MemberFlagWords(e.flags), 15) << "  "
         << Padded((e.flags & kMemberSys) ? Version(m.version) : "", 15) << "  "
-        << AnsiToUtf8(m.name) << "\n";
+        << AnsiToUtf8(m.name, codePage) << "\n";
   }
 
   if (!l.icons.empty() || h.iconCount != 0) {
     out << "\nIcons (" << l.icons.size() << " of " << h.iconCount << ")\n";
     for (const PackageIcon& icon : l.icons) {
-      const std::string name = AnsiToUtf8(icon.name.value_or(""));
+      const std::string name = AnsiToUtf8(icon.name.value_or(""), codePage);
       if (!name.empty() && name[0] == '*') {
-        out << "  uninstall entry \"" << name.substr(1) << "\", program " << Shown(icon.arguments) << "\n";
+        out << "  uninstall entry \"" << name.substr(1) << "\", program " << Shown(icon.arguments, codePage) << "\n";
       } else {
-        out << "  \"" << name << "\"  target " << Shown(icon.target) << ", arguments "
-            << Shown(icon.arguments) << "\n";
+        out << "  \"" << name << "\"  target " << Shown(icon.target, codePage) << ", arguments "
+            << Shown(icon.arguments, codePage) << "\n";
       }
     }
   }
@@ -171,12 +175,12 @@ void PrintListing(const ArchiveListing& l, const std::string& title, std::ostrea
   if (l.trailing) {
     const TrailingInfo& t = *l.trailing;
     out << "\nTrailing block " << t.typeTag << ", " << t.count << (t.count == 1 ? " entry" : " entries");
-    if (t.typeTag != "DS") out << ", configuration name " << Shown(t.configName);
+    if (t.typeTag != "DS") out << ", configuration name " << Shown(t.configName, codePage);
     out << "\n";
     for (const TrailingMemberInfo& m : t.members) {
       const std::string time = FormatFileTimeUtc(m.lastWriteTime);
       out << "  " << Padded(std::to_string(m.length), 10, true) << "  "
-          << Padded(time.empty() ? "-" : time, 19) << "  " << AnsiToUtf8(m.name) << "\n";
+          << Padded(time.empty() ? "-" : time, 19) << "  " << AnsiToUtf8(m.name, codePage) << "\n";
     }
   } else if (l.error == kArchiveOk) {
     out << "\nNo trailing block"
@@ -184,12 +188,13 @@ void PrintListing(const ArchiveListing& l, const std::string& title, std::ostrea
   }
 }
 
-void PrintListingJson(const ArchiveListing& l, std::ostream& out) {
+void PrintListingJson(const ArchiveListing& l, std::ostream& out, unsigned codePage) {
   const ArchiveHeader& h = l.header;
   const bool header = l.error != kArchiveHeaderMissing && l.error != kArchiveHeaderInvalid;
   Json root;
   root["fileSize"] = l.fileSize;
   root["archiveOffset"] = kArchiveOffset;
+  root["codePage"] = codePage;
   if (header) {
     root["header"] = {
         {"magic", "QZ"},
@@ -201,10 +206,10 @@ void PrintListingJson(const ArchiveListing& l, std::ostream& out) {
         {"helpContext", h.helpContext},
         {"headerLength", h.headerLength},
         {"externalSize", h.externalSize},
-        {"ipcPrefix", AnsiToUtf8(std::string(h.ipcPrefix, 2))},
+        {"ipcPrefix", AnsiToUtf8(std::string(h.ipcPrefix, 2), codePage)},
     };
     Json settings = Json::object();
-    for (std::size_t i = 0; i < kSettingsStringCount; ++i) settings[kSettingsStrings[i].field] = Text(l.settings[i]);
+    for (std::size_t i = 0; i < kSettingsStringCount; ++i) settings[kSettingsStrings[i].field] = Text(l.settings[i], codePage);
     root["settings"] = std::move(settings);
   } else {
     root["header"] = nullptr;
@@ -220,7 +225,7 @@ void PrintListingJson(const ArchiveListing& l, std::ostream& out) {
       if (e.flags & bit) flags.push_back(word);
     }
     files.push_back({
-        {"name", AnsiToUtf8(m.name)},
+        {"name", AnsiToUtf8(m.name, codePage)},
         {"flags", std::move(flags)},
         {"storedLength", e.storedLength},
         {"originalSize", e.originalSize},
@@ -234,9 +239,9 @@ void PrintListingJson(const ArchiveListing& l, std::ostream& out) {
   Json icons = Json::array();
   for (const PackageIcon& icon : l.icons) {
     icons.push_back({
-        {"name", Text(icon.name)},
-        {"arguments", Text(icon.arguments)},
-        {"target", Text(icon.target)},
+        {"name", Text(icon.name, codePage)},
+        {"arguments", Text(icon.arguments, codePage)},
+        {"target", Text(icon.target, codePage)},
         {"uninstall", icon.name && !icon.name->empty() && (*icon.name)[0] == '*'},
     });
   }
@@ -247,15 +252,15 @@ void PrintListingJson(const ArchiveListing& l, std::ostream& out) {
     Json members = Json::array();
     for (const TrailingMemberInfo& m : t.members) {
       members.push_back({
-          {"name", AnsiToUtf8(m.name)},
+          {"name", AnsiToUtf8(m.name, codePage)},
           {"size", m.length},
           {"time", JsonTime(m.lastWriteTime)},
           {"fileTime", m.lastWriteTime},
       });
     }
     root["trailing"] = {
-        {"type", AnsiToUtf8(t.typeTag)},
-        {"configName", Text(t.configName)},
+        {"type", AnsiToUtf8(t.typeTag, codePage)},
+        {"configName", Text(t.configName, codePage)},
         {"count", t.count},
         {"files", std::move(members)},
     };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "setuppack/reader/archive_reader.hpp"
+#include "setuppack/host/code_page.hpp"
 
 // Reads a setup program whole and reads its archive. Throws InputError when
 // the file cannot be read; archive errors are in the listing.
@@ -18,13 +19,16 @@ ArchiveListing ReadSetupProgram(const std::filesystem::path& path);
 // the main file table (name, stored and original size, ratio of CMP members,
 // time in UTC, flags, version of SYS members), the icon table and the
 // trailing block. Whatever was read before an archive error is printed.
-void PrintListing(const ArchiveListing& listing, const std::string& title, std::ostream& out);
+// Texts are read in `codePage` (the archive does not say which), and the
+// first line says so.
+void PrintListing(const ArchiveListing& listing, const std::string& title, std::ostream& out,
+                  unsigned codePage = kDefaultCodePage);
 
-// The same as one JSON object (nlohmann-json): every text is converted from
-// code page 1252 to UTF-8, absent strings are null, times are ISO 8601 UTC
-// texts ("out of range" beyond the year 9999, null for none) plus the raw
+// The same as one JSON object (nlohmann-json) with the code page in
+// "codePage": every text is converted from it to UTF-8, absent strings are null, times are ISO 8601 UTC
+// texts (null for none and beyond the year 9999) plus the raw
 // FILETIME, and "error" holds the archive error or null.
-void PrintListingJson(const ArchiveListing& listing, std::ostream& out);
+void PrintListingJson(const ArchiveListing& listing, std::ostream& out, unsigned codePage = kDefaultCodePage);
 
 // Names of the header flag bits, as the manifest spells them.
 std::vector<std::string> HeaderFlagNames(std::uint8_t flags);

@@ -34,9 +34,9 @@ const char* ExplodeResultText(std::uint32_t result) {
 
 // "member \"NAME\"" in UTF-8. Appended piece by piece: GCC 12 warns wrongly
 // about a literal joined to a temporary string.
-std::string MemberText(const std::string& ansiName) {
+std::string MemberText(const std::string& ansiName, unsigned codePage) {
   std::string text = "member \"";
-  text.append(AnsiToUtf8(ansiName)).append(1, '"');
+  text.append(AnsiToUtf8(ansiName, codePage)).append(1, '"');
   return text;
 }
 
@@ -51,7 +51,7 @@ private:
   void Add(ProblemKind kind, std::optional<std::uint64_t> offset, const std::string& ansiName,
            std::string message) {
     report_.problems.push_back(
-        VerifyProblem{kind, offset, AnsiToUtf8(ansiName), std::move(message)});
+        VerifyProblem{kind, offset, AnsiToUtf8(ansiName, options_.codePage), std::move(message)});
   }
 
   // False when the name is refused; then nothing is looked up under it.
@@ -106,7 +106,7 @@ void Verifier::Run() {
 bool Verifier::CheckName(const std::string& name, std::uint64_t offset, const char* directory) {
   const MemberNameFault fault = FindMemberNameFault(name.c_str(), name.size());
   if (fault == kMemberNameOk) return true;
-  const std::string shown = MemberText(name);
+  const std::string shown = MemberText(name, options_.codePage);
   if (fault == kMemberNameLeavesDirectory) {
     Add(ProblemKind::kName, offset, name,
         shown + " would leave the " + directory + " directory; setup.exe refuses it");
@@ -121,14 +121,14 @@ bool Verifier::CheckName(const std::string& name, std::uint64_t offset, const ch
 void Verifier::CheckMember(const ArchiveMemberInfo& member, ExplodeWork& work) {
   ++report_.membersChecked;
   const FileEntryHeader& e = member.entry;
-  const std::string shown = MemberText(member.name);
+  const std::string shown = MemberText(member.name, options_.codePage);
   if (!CheckName(member.name, member.entryOffset, (e.flags & kMemberSys) ? "system" : "install")) return;
 
   std::span<const std::uint8_t> stored;
   std::vector<std::uint8_t> external;
   if (e.flags & kMemberExt) {
     const std::string fileName = ExternalFileName(member.name);
-    const std::filesystem::path path = HostPath(program_.parent_path(), fileName);
+    const std::filesystem::path path = HostPath(program_.parent_path(), fileName, options_.codePage);
     try {
       external = ReadWholeFile(path);
     } catch (const std::system_error& err) {

@@ -52,6 +52,7 @@ struct VerifyReport {
 struct VerifyOptions {
   bool checkSignature = true;        // run osslsigncode on a signed program
   std::filesystem::path caFile;      // certificates to trust besides the system's
+  unsigned codePage = 1252;          // of the archive's names (the archive does not say)
 };
 
 // Checks the setup program at `program` and the external member files beside
