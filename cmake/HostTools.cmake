@@ -51,7 +51,7 @@ add_host_library(codec ${CODEC_SOURCES})
 # The packager, one library for each room of src/setuppack, from the bottom
 # up; each links only the rooms below it:
 #   setuppack_host     errors, file I/O and times, code pages, host paths, PE
-#                      headers and file versions
+#                      headers and file versions, SHA-256
 #   setuppack_package  the package model and its manifest reader (TOML access,
 #                      values, source trees)
 #   setuppack_signing  Authenticode signatures through osslsigncode
@@ -67,7 +67,7 @@ function(add_setuppack_room room)
   file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/setuppack/${room}/*.cpp)
   add_host_library(setuppack_${room} ${sources} ${ARGN})
 endfunction()
-add_setuppack_room(host LINK portable)
+add_setuppack_room(host LINK portable OpenSSL::Crypto)
 add_setuppack_room(package LINK setuppack_host portable codec PkgConfig::TOMLPP)
 add_setuppack_room(signing LINK setuppack_host)
 add_setuppack_room(writer LINK setuppack_package setuppack_host codec)

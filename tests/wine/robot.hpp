@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "robot_text.hpp"
+#include "base/robot_text.hpp"
 
 #include "wine_fixture.hpp"
 

@@ -1,13 +1,12 @@
 #include "setuppack/reader/winget.hpp"
 
-#include <openssl/evp.h>
-
-#include <array>
+#include <cctype>
 #include <system_error>
 
 #include "setuppack/host/code_page.hpp"
 #include "setuppack/host/errors.hpp"
 #include "setuppack/host/file_io.hpp"
+#include "setuppack/host/sha256.hpp"
 
 namespace {
 
@@ -93,16 +92,8 @@ std::string YamlQuoted(std::string_view text) {
 }
 
 std::string Sha256Hex(std::span<const std::uint8_t> bytes) {
-  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-  unsigned int length = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1)
-    throw std::runtime_error("SHA-256 failed");
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 0xF];
-  }
+  std::string hex = Sha256OfBytes(bytes);
+  for (char& c : hex) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return hex;
 }
 

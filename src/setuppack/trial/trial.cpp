@@ -10,19 +10,20 @@
 #include <sstream>
 #include <thread>
 
+#include "base/robot_text.hpp"
 #include "explode/memory_codec.hpp"
 #include "setup/command_line.hpp"
-#include "setuppack/reader/archive_reader.hpp"
 #include "setuppack/host/code_page.hpp"
 #include "setuppack/host/errors.hpp"
 #include "setuppack/host/file_io.hpp"
 #include "setuppack/host/file_time.hpp"
-#include "setuppack/package/package.hpp"
-#include "setuppack/writer/package_writer.hpp"
 #include "setuppack/host/pe_version.hpp"
-#include "setuppack/trial/sha256.hpp"
+#include "setuppack/host/sha256.hpp"
+#include "setuppack/package/package.hpp"
+#include "setuppack/reader/archive_reader.hpp"
 #include "setuppack/trial/shell_link.hpp"
 #include "setuppack/trial/wine_run.hpp"
+#include "setuppack/writer/package_writer.hpp"
 
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
@@ -200,25 +201,6 @@ std::string WindowsPathOf(const fs::path& driveC, const fs::path& unixPath) {
 
 // ------------------------------------------------------------ the robot
 
-std::string Unescape(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 >= text.size()) {
-      out += text[i];
-      continue;
-    }
-    const char e = text[++i];
-    if (e == 't') out += '\t';
-    else if (e == 'n') out += '\n';
-    else if (e == 'r') out += '\r';
-    else if (e == 'x' && i + 2 < text.size() + 0) {
-      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else out += e;
-  }
-  return out;
-}
-
 // "key=value key="quoted \"text\"" ..." of a robot reply line.
 std::map<std::string, std::string> Fields(const std::string& line) {
   std::map<std::string, std::string> fields;
@@ -233,7 +215,7 @@ std::map<std::string, std::string> Fields(const std::string& line) {
     if (j < line.size() && line[j] == '"') {
       std::size_t k = j + 1;
       while (k < line.size() && line[k] != '"') k += line[k] == '\\' ? 2 : 1;
-      value = Unescape(line.substr(j + 1, k - j - 1));
+      value = UnescapeRobotText(line.substr(j + 1, k - j - 1));
       j = k + 1;
     } else {
       const std::size_t k = line.find(' ', j);

@@ -8,7 +8,7 @@
 
 #include "setuppack/host/errors.hpp"
 #include "setuppack/trial/install_check.hpp"
-#include "setuppack/trial/sha256.hpp"
+#include "setuppack/host/sha256.hpp"
 #include "setuppack/trial/shell_link.hpp"
 
 namespace {

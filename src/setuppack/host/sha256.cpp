@@ -1,4 +1,4 @@
-#include "setuppack/trial/sha256.hpp"
+#include "setuppack/host/sha256.hpp"
 
 #include <openssl/evp.h>
 
