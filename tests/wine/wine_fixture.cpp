@@ -331,11 +331,16 @@ void WineEnvironment::SetUp() {
   // to acknowledge every window it hides; unmanaged windows need no such
   // acknowledgement.
   AddRegistryString("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N");
+  Process::Options keeperOptions;
+  keeperOptions.pipeStdin = true;
+  keeperOptions.pipeStdout = true;
+  keeper_ = StartWine(HelperFile("robot.exe").string(), {}, keeperOptions);
   fs::create_directories(DriveC() / "t", ec);
   ready_ = true;
 }
 
 void WineEnvironment::TearDown() {
+  keeper_.Kill();
   RunHost({"wineserver", "-k"}, Milliseconds(20000));
   StopXServer();
   if (!std::getenv("WINE_TESTS_KEEP_PREFIX") && !prefix_.empty()) {

@@ -115,6 +115,12 @@ private:
 
   std::filesystem::path prefix_;
   int xServerPid_ = -1;
+  // A Wine process that lives through the whole run. When the last process
+  // of a prefix ends, Wine's own system processes (explorer, services) wind
+  // down, and the next program waits for them to start again, with that
+  // test's DLL overrides: a Program Manager test's "ole32=n" keeps them from
+  // starting at all.
+  Process keeper_;
   bool ready_ = false;
   std::string failure_;
 };
