@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "base/le.hpp"
 #include "setuppack/host/code_page.hpp"
 #include "setuppack/host/errors.hpp"
 
@@ -29,12 +30,11 @@ public:
   }
   std::uint16_t U16(std::size_t at, const char* what) const {
     Need(at, 2, what);
-    return static_cast<std::uint16_t>(bytes_[at] | bytes_[at + 1] << 8);
+    return LoadLe16(bytes_.data() + at);
   }
   std::uint32_t U32(std::size_t at, const char* what) const {
     Need(at, 4, what);
-    return static_cast<std::uint32_t>(bytes_[at]) | static_cast<std::uint32_t>(bytes_[at + 1]) << 8 |
-           static_cast<std::uint32_t>(bytes_[at + 2]) << 16 | static_cast<std::uint32_t>(bytes_[at + 3]) << 24;
+    return LoadLe32(bytes_.data() + at);
   }
   // A zero-terminated ANSI text starting at `at`, ending before `end`.
   std::string Ansi(std::size_t at, std::size_t end, const char* what) const {
