@@ -2,12 +2,14 @@
 // host (against the host codec) and for i686 as a console program (against
 // codec_win32, the decoder exactly as setup.exe has it), run by
 // scripts/decode_bench.sh natively and under Wine.
-//   decode_bench STREAM ORIGINAL [STREAM ORIGINAL ...]
+//   decode_bench [--once] STREAM ORIGINAL [STREAM ORIGINAL ...]
 // For each pair it decodes STREAM from memory into memory through explode's
 // callbacks, once to warm up and then kRuns times, checks that the output is
 // ORIGINAL, and prints one line: the stream's file name, the median and the
 // best rate in MB (10^6 bytes of output) per second, and the bit buffer's
-// width. Exit code 0, or 1 when a file is unreadable or a decode differs.
+// width. With --once it decodes each stream once, checks it and prints
+// nothing: the run that scripts/decode_count.sh counts instructions of.
+// Exit code 0, or 1 when a file is unreadable or a decode differs.
 // Plain C library only, so that the i686 build needs nothing but msvcrt.
 #include "explode/explode.hpp"
 
@@ -101,15 +103,15 @@ const char* FileName(const char* path) {
   return name;
 }
 
-// Decodes `stream` kRuns + 1 times; false when a result or output differs
-// from `original`.
-bool Measure(const Buffer& stream, const Buffer& original, ExplodeWork* work, double* median,
-             double* best) {
+// Decodes `stream` runs + 1 times (runs at most kRuns); false when a result
+// or output differs from `original`. With no runs, only the first decode.
+bool Measure(const Buffer& stream, const Buffer& original, ExplodeWork* work, int runs,
+             double* median, double* best) {
   unsigned char* output = static_cast<unsigned char*>(std::malloc(original.size + 1));
   if (output == nullptr) return false;
   double rates[kRuns];
   bool same = true;
-  for (int run = 0; run <= kRuns && same; ++run) {
+  for (int run = 0; run <= runs && same; ++run) {
     Transfer t = {stream.data, stream.size, 0, output, original.size + 1, 0};
     const double start = Now();
     const std::uint32_t result = explode(ReadFromMemory, WriteToMemory, work, &t);
@@ -120,17 +122,24 @@ bool Measure(const Buffer& stream, const Buffer& original, ExplodeWork* work, do
   }
   std::free(output);
   if (!same) return false;
-  std::sort(rates, rates + kRuns);
-  *median = rates[kRuns / 2];
-  *best = rates[kRuns - 1];
+  if (runs > 0) {
+    std::sort(rates, rates + runs);
+    *median = rates[runs / 2];
+    *best = rates[runs - 1];
+  }
   return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool once = argc > 1 && std::strcmp(argv[1], "--once") == 0;
+  if (once) {
+    --argc;
+    ++argv;
+  }
   if (argc < 3 || argc % 2 == 0) {
-    std::fprintf(stderr, "usage: decode_bench STREAM ORIGINAL [STREAM ORIGINAL ...]\n");
+    std::fprintf(stderr, "usage: decode_bench [--once] STREAM ORIGINAL [STREAM ORIGINAL ...]\n");
     return 2;
   }
   ExplodeWork* work = static_cast<ExplodeWork*>(std::malloc(sizeof(ExplodeWork)));
@@ -144,10 +153,10 @@ int main(int argc, char** argv) {
     if (stream.size == 0 || original.size == 0) {
       std::fprintf(stderr, "decode_bench: cannot read %s or %s\n", argv[i], argv[i + 1]);
       status = 1;
-    } else if (!Measure(stream, original, work, &median, &best)) {
+    } else if (!Measure(stream, original, work, once ? 0 : kRuns, &median, &best)) {
       std::fprintf(stderr, "decode_bench: %s does not decode to %s\n", argv[i], argv[i + 1]);
       status = 1;
-    } else {
+    } else if (!once) {
       std::printf("%s %.1f %.1f %u-bit\n", FileName(argv[i]), median, best,
                   static_cast<unsigned>(8 * sizeof(ExplodeBitWord)));
       std::fflush(stdout);

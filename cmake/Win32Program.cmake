@@ -5,11 +5,8 @@ enable_language(RC)
 set(CMAKE_CXX_STANDARD 17)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)
 
-set(WIN32_COMPILE_FLAGS
-  -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-  -fno-unwind-tables -fno-threadsafe-statics -ffunction-sections -fdata-sections
-  -fno-stack-protector -fno-tree-loop-distribute-patterns -march=i686 -mno-stack-arg-probe
-  ${WARNING_FLAGS})
+include(${PROJECT_SOURCE_DIR}/cmake/SetupFlags.cmake)
+set(WIN32_COMPILE_FLAGS ${SETUP_COMPILE_FLAGS})
 set(WIN32_SYSTEM_LIBS
   comctl32 comdlg32 shell32 ole32 advapi32 version gdi32 user32 kernel32)
 
@@ -18,16 +15,16 @@ target_include_directories(portable_win32 PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_compile_options(portable_win32 PRIVATE ${WIN32_COMPILE_FLAGS})
 
 # The decoder is the one hot loop of an installation: it alone is built for
-# speed (the later -O2 overrides -Os), at a cost of about 4.5 KB of the image.
+# speed (cmake/SetupFlags.cmake).
 add_library(codec_win32 STATIC ${DECODER_SOURCES})
 target_include_directories(codec_win32 PUBLIC ${PROJECT_SOURCE_DIR}/src)
-target_compile_options(codec_win32 PRIVATE ${WIN32_COMPILE_FLAGS} -O2)
+target_compile_options(codec_win32 PRIVATE ${SETUP_DECODER_FLAGS})
 
 # The decode benchmark with the decoder as setup.exe has it: a console
 # program over codec_win32 that may use the C runtime. scripts/decode_bench.sh
 # runs it under Wine beside the host build of the same source.
 add_executable(decode_bench bench/decode_bench.cpp)
-target_compile_options(decode_bench PRIVATE ${WIN32_COMPILE_FLAGS} -O2)
+target_compile_options(decode_bench PRIVATE ${SETUP_DECODER_FLAGS})
 target_link_libraries(decode_bench PRIVATE codec_win32)
 target_link_options(decode_bench PRIVATE -static -s)
 set_target_properties(decode_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PRODUCT_DIR})

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # `make bench`: builds the benchmark corpus (scripts/make_corpus.sh) and prints
 # our implode/explode figures beside node-pkware's, measured in the same run,
-# then the decoder's speed as the host and as setup.exe build it
-# (scripts/decode_bench.sh), the build time of a 72 MiB package with one job
-# and with every core, and the time setup.exe takes to install a 64 MiB
-# package under Wine against a copy of its files (scripts/install_bench.sh).
+# then the decoder's instructions per byte and speed as the host and as
+# setup.exe build it (scripts/decode_bench.sh), the build time of a 72 MiB
+# package with one job and with every core, and the time setup.exe takes to
+# install a 64 MiB package under Wine against a copy of its files
+# (scripts/install_bench.sh).
 # Expects the host build (build/host) to be done; builds implode_bench if it
 # is missing. Prints figures only: nothing here passes or fails on speed.
 set -euo pipefail

@@ -1,20 +1,21 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a Debian 12 machine, once:
-# the mingw-w64 cross compiler, Wine with its 32-bit loader, Xvfb and the host
-# libraries, node-pkware (the reference implode/explode used by the tests),
-# and qemu with a stock Debian kernel for hosts whose kernel runs no i386
-# programs (scripts/i386-machine.sh).
+# the mingw-w64 cross compiler, g++'s 32-bit libraries and valgrind (the
+# decoder's i686 Linux build and its instruction counts, `make bench`), Wine
+# with its 32-bit loader, Xvfb and the host libraries, node-pkware (the
+# reference implode/explode used by the tests), and qemu with a stock Debian
+# kernel for hosts whose kernel runs no i386 programs (scripts/i386-machine.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
 
-packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xdotool
+packages=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-multilib wine wine32:i386 xvfb xdotool
           cmake g++ make pkg-config libgtest-dev libbenchmark-dev libcli11-dev
           libtomlplusplus-dev clang libclang-rt-14-dev nodejs npm
           libssl-dev nlohmann-json3-dev libyaml-cpp-dev osslsigncode openssl dpkg-dev
-          qemu-system-x86 busybox-static imagemagick pngquant)
+          qemu-system-x86 busybox-static imagemagick pngquant valgrind)
 
 # node and npm may come from elsewhere on this machine: they count as missing
 # only when the commands are absent.
