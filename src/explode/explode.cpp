@@ -9,20 +9,25 @@
 //   and calling the read callback when it needs a byte and inputBuffer is
 //   used up, exactly as a byte-at-a-time decoder does; this path also decides
 //   where the input ends (result 4, or the end code in the very last bits);
-// - whole (DecodeLiteralFast, DecodeMatchFast) while inputBuffer holds 8 more
-//   bytes: no consume can then need input, so fields are dropped together
-//   through combined constant tables, and bytes of inputBuffer are taken into
-//   the bit buffer a whole register at a time, without a test. Runs of
-//   literals are decoded in a loop of their own, and matches are copied 8
-//   bytes at a time.
+// - whole while inputBuffer holds every byte the token can take: no consume
+//   can then need input, so fields are dropped together through combined
+//   constant tables, and bytes of inputBuffer are loads of a whole register,
+//   without a test. Matches are copied 8 bytes at a time.
 // Either way the callbacks see the same calls in the same order: reads happen
 // only inside the field-by-field path, writes only between tokens.
 //
-// The bit buffer is as wide as a register: 64 bits where pointers are (one
-// refill then serves several tokens), 32 bits on 32-bit targets, where a
-// 64-bit shift takes several instructions and two of the few registers. With
-// 32 bits every token takes its own refill, a long match a second one before
-// its distance. Both widths are built and tested on the host.
+// The bit buffer is as wide as a register: 64 bits where pointers are, 32
+// bits on 32-bit targets, where a 64-bit shift takes several instructions and
+// two of the few registers. The two widths have fast paths of their own:
+// - 64 bits (DecodeTokens, DecodeLiteralFast, DecodeMatchFast) keep the bit
+//   buffer between tokens, and one refill serves several of them; runs of
+//   literals are decoded in a loop of their own.
+// - 32 bits (DecodeTokensNarrow) keep only the position of the next bit in
+//   inputBuffer and load each token's bits from there, a match's distance
+//   with a second load. A bit buffer with its count and input pointers would
+//   take four of the seven registers i686 leaves the loop; a position takes
+//   one, and consuming a field is one add.
+// Both widths are built and tested on the host.
 
 namespace {
 
@@ -71,13 +76,22 @@ constexpr bool LiteralTablesAreComplete() {
 }
 static_assert(LiteralTablesAreComplete(), "the coded-literal tables cover every bit sequence");
 
-// The fast path's view of a match. `length`, indexed by the flag bit (1) and
-// the 7 bits after it: the bits that flag, length code and extra bits take
-// (bits 0-5, first so that a shift can use the entry as it is), where the
-// extra bits start counted from the flag bit (bits 6-9), the length code's
-// base (bits 10-18) and the mask of the extra bits (bits 19-26); entries of
-// even index are unused. `distance`, for the 8 bits at a distance: the bit
+// The fast paths' view of a distance, for the 8 bits at its start: the bit
 // length of the prefix code (bits 0-5) and the prefix (bits 6-11).
+constexpr void FillDistanceTable(std::uint16_t (&distance)[256]) {
+  for (unsigned p = 0; p < 64; ++p) {
+    for (unsigned k = kDistanceCodes[p]; k < 256; k += 1u << kDistanceBits[p]) {
+      distance[k] = static_cast<std::uint16_t>(kDistanceBits[p] | p << 6);
+    }
+  }
+}
+
+// The 64-bit fast path's view of a match. `length`, indexed by the flag bit
+// (1) and the 7 bits after it: the bits that flag, length code and extra bits
+// take (bits 0-5, first so that a shift can use the entry as it is), where
+// the extra bits start counted from the flag bit (bits 6-9), the length
+// code's base (bits 10-18) and the mask of the extra bits (bits 19-26);
+// entries of even index are unused. `distance` as FillDistanceTable makes it.
 struct MatchTables {
   std::uint32_t length[256];
   std::uint16_t distance[256];
@@ -93,15 +107,60 @@ constexpr MatchTables MakeMatchTables() {
                          kLengthBase[c] << 10 | extraMask << 19;
     }
   }
-  for (unsigned p = 0; p < 64; ++p) {
-    for (unsigned k = kDistanceCodes[p]; k < 256; k += 1u << kDistanceBits[p]) {
-      tables.distance[k] = static_cast<std::uint16_t>(kDistanceBits[p] | p << 6);
-    }
-  }
+  FillDistanceTable(tables.distance);
   return tables;
 }
 
 constexpr MatchTables kMatchTables = MakeMatchTables();
+
+// The 32-bit fast path's view of a match length, one field per byte or word
+// so that each takes one load on i686 rather than a shift and a mask: the
+// bits that flag, length code and extra bits take; where the extra bits
+// start, counted from the flag bit; the length code's base; the mask of the
+// extra bits.
+struct NarrowLength {
+  std::uint8_t bits;
+  std::uint8_t extraStart;
+  std::uint16_t base;
+  std::uint32_t extraMask;
+};
+
+// `length` is indexed by the 7 bits after the flag bit (1); `distance` as
+// FillDistanceTable makes it.
+struct NarrowMatchTables {
+  NarrowLength length[128];
+  std::uint16_t distance[256];
+};
+
+constexpr NarrowMatchTables MakeNarrowMatchTables() {
+  NarrowMatchTables tables{};
+  for (unsigned c = 0; c < 16; ++c) {
+    const unsigned extraStart = 1 + kLengthBits[c];
+    for (unsigned k = kLengthCodes[c]; k < 128; k += 1u << kLengthBits[c]) {
+      tables.length[k] = {static_cast<std::uint8_t>(extraStart + kLengthExtraBits[c]),
+                          static_cast<std::uint8_t>(extraStart), kLengthBase[c],
+                          (1u << kLengthExtraBits[c]) - 1};
+    }
+  }
+  FillDistanceTable(tables.distance);
+  return tables;
+}
+
+constexpr NarrowMatchTables kNarrowMatchTables = MakeNarrowMatchTables();
+
+// Both match tables give the same fields for every flag and length code.
+constexpr bool MatchTablesAgree() {
+  for (unsigned k = 0; k < 128; ++k) {
+    const std::uint32_t wide = kMatchTables.length[k << 1 | 1];
+    const NarrowLength& narrow = kNarrowMatchTables.length[k];
+    if ((wide & 0x3F) != narrow.bits || ((wide >> 6) & 0x0F) != narrow.extraStart ||
+        ((wide >> 10) & 0x1FF) != narrow.base || (wide >> 19) != narrow.extraMask) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(MatchTablesAgree(), "the 32-bit and 64-bit match tables decode alike");
 
 // Token values inside the decoder: 0-255 literal bytes, 256 + (length - 2)
 // for matches, kEndToken for the end code, kErrorToken when input ran out.
@@ -130,12 +189,23 @@ constexpr unsigned kFastBits = kLengthBitsMost + 8;
 static_assert(56 - 2 * kLiteralBitsMost >= kFastBits && 56 - 3 * 9 >= kFastBits &&
                   56 - kLengthBitsMost - kDistanceBitsMost >= kFastBits,
               "the 64-bit fast path keeps kFastBits between tokens");
-// A 32-bit refill leaves at least 24 bits: enough for a coded literal and 8
-// bits of look-ahead after it, for two plain literals, for a match's length
-// and, after a second refill if need be, for its distance.
-static_assert(24 >= kLiteralBitsMost + 8 && 24 >= 2 * 9 && 24 >= kLengthBitsMost &&
-                  24 >= kDistanceBitsMost,
-              "the 32-bit fast path refills once per token, twice for long matches");
+// The 32-bit fast path starts a token only while the kNarrowBytes bytes from
+// the one that holds its first bit have been delivered. The token and its
+// look-ahead lie within them; so do its loads of 4 bytes, the second (a
+// match's distance) starting at most 2 bytes after the first; and the 2 bytes
+// from where it ends, which the bit buffer takes over when the fast path
+// stops. A load shifted to a bit position gives at least 25 bits: enough for
+// a coded literal, two plain literals, a match's flag, length code and extra
+// bits, or its distance.
+constexpr unsigned kNarrowBytes = 6;
+static_assert(8 * kNarrowBytes - 7 >= kTokenBitsWithLookAhead &&
+                  (7 + kLengthBitsMost) / 8 + 4 <= kNarrowBytes &&
+                  (7 + kTokenBitsWithLookAhead - 8) / 8 + 2 <= kNarrowBytes,
+              "a 32-bit fast token and the bytes it loads lie within those checked before it");
+static_assert(25 >= kLiteralBitsMost && 25 >= 2 * 9 && 25 >= kLengthBitsMost &&
+                  25 >= kDistanceBitsMost,
+              "one load serves a literal, two plain literals or a match's length; a second "
+              "one a match's distance");
 
 // Stores `value` at every index of `table` (of `size` entries) whose low
 // `bits` bits equal `code`.
@@ -217,20 +287,18 @@ inline Word LoadLe(const std::uint8_t* p) {
 template <typename BitWord>
 struct BitReader {
   static constexpr unsigned kWidth = 8 * sizeof(BitWord);
-  // 32 bits: a refill before every token (or pair of plain literals), and
-  // another before a long match's distance.
+  // 32 bits: the fast path keeps a bit position instead (DecodeTokensNarrow).
   static constexpr bool kNarrow = kWidth < 64;
 
   ExplodeWork* work;
   BitWord bits;                // valid bits from bit 0 upwards
-  unsigned count;              // number of valid bits: at least 8 between tokens, but
-                               // a 32-bit fast token may leave fewer (see DecodeTokens)
+  unsigned count;              // number of valid bits, at least 8 between tokens
   const std::uint8_t* next;    // next byte of inputBuffer to take
   const std::uint8_t* end;     // end of the bytes the last read delivered
 
   unsigned Peek8() const { return static_cast<unsigned>(bits) & 0xFF; }
 
-  // Room for the fast path: a 64-bit refill, or two 32-bit ones.
+  // Room for the 64-bit fast path's refill, or two 32-bit ones.
   bool CanRefillWide() const { return end - next >= 8; }
 
   // Takes sizeof(BitWord) bytes of inputBuffer and keeps the whole bytes
@@ -360,30 +428,26 @@ unsigned DecodeToken(BitReader<BitWord>& in, const ExplodeWork* w, unsigned* dis
   return DecodeCodedLiteral(in, w);
 }
 
-// The same for a match when the bit buffer already holds the flag (known to
-// be 1), the length code and the extra bits with their look-ahead, so that
-// no consume can need input: whole fields are dropped at once, through the
-// combined tables. With kRefill (needs CanRefillWide()) bytes of inputBuffer
-// are taken in after the length, for the distance: 64 bits leave at least
-// kFastBits after it. 32 bits refill only when the length left fewer than
-// the distance's 14 bits, which happens for long matches only, and may leave
-// fewer than 8 bits of look-ahead (see DecodeTokens). Without kRefill, the
-// bit buffer must hold the whole token and its look-ahead
-// (kTokenBitsWithLookAhead bits).
+// The same for a match when the 64-bit bit buffer already holds the flag
+// (known to be 1), the length code and the extra bits with their look-ahead,
+// so that no consume can need input: whole fields are dropped at once,
+// through the combined tables. With kRefill (needs CanRefillWide()) bytes of
+// inputBuffer are taken in after the length, for the distance, which leaves
+// at least kFastBits after it. Without kRefill, the bit buffer must hold the
+// whole token and its look-ahead (kTokenBitsWithLookAhead bits).
 template <bool kRefill, typename BitWord>
 inline unsigned DecodeMatchFast(BitReader<BitWord>& in, unsigned dictionaryBits,
                                 unsigned* distance) {
   const unsigned low = static_cast<unsigned>(in.bits);
   const unsigned entry = kMatchTables.length[low & 0xFF];
   const unsigned length = ((entry >> 10) & 0x1FF) + ((low >> ((entry >> 6) & 0x0F)) & (entry >> 19));
-  if (kRefill && !BitReader<BitWord>::kNarrow) {
+  if (kRefill) {
     in.ConsumeRefilled(entry & 0x3F);
   } else {
     in.template Consume<false>(entry & 0x3F);
   }
   const unsigned token = kMatchToken + length;
   if (token >= kEndToken) return kEndToken;
-  if (kRefill && BitReader<BitWord>::kNarrow && in.count < kDistanceBitsMost) in.RefillWide();
 
   // The distance takes at most 14 bits, all within the low 32.
   const unsigned rest = static_cast<unsigned>(in.bits);
@@ -394,6 +458,21 @@ inline unsigned DecodeMatchFast(BitReader<BitWord>& in, unsigned dictionaryBits,
                ((rest >> prefixBits) & ((1u << lowBits) - 1))) + 1;
   in.template Consume<false>(prefixBits + lowBits);
   return token;
+}
+
+// A coded literal token, flag bit (known to be 0) included, from the low 14
+// bits of `low`: the byte and the token's bits, as kLiteralTables give them
+// (value | bits << 8).
+inline unsigned LookUpCodedLiteral(unsigned low) {
+  // other[(low >> 1) & 0xFF], addressed by byte so that one `and` makes the
+  // offset.
+  std::uint16_t other;
+  std::memcpy(&other, reinterpret_cast<const char*>(kLiteralTables.other) + (low & 0x1FE),
+              sizeof other);
+  const unsigned zeroLow4 = kLiteralTables.zeroLow4[(low >> 5) & 0x1FF];
+  // zeroLow4 when the code's low 4 bits are zero, else other: a choice the
+  // compiler can make without a branch, which would be hard to predict.
+  return (low & 0x1E) == 0 ? zeroLow4 : other;
 }
 
 // A literal token, flag bit (known to be 0) included, when the bit buffer
@@ -410,15 +489,7 @@ inline unsigned DecodeLiteralFast(BitReader<BitWord>& in) {
     bits = 9;
     value = (low >> 1) & 0xFF;
   } else {
-    // other[(low >> 1) & 0xFF], addressed by byte so that one `and` makes
-    // the offset.
-    std::uint16_t other;
-    std::memcpy(&other, reinterpret_cast<const char*>(kLiteralTables.other) + (low & 0x1FE),
-                sizeof other);
-    const unsigned zeroLow4 = kLiteralTables.zeroLow4[(low >> 5) & 0x1FF];
-    // zeroLow4 when the code's low 4 bits are zero, else other: a choice the
-    // compiler can make without a branch, which would be hard to predict.
-    const unsigned entry = (low & 0x1E) == 0 ? zeroLow4 : other;
+    const unsigned entry = LookUpCodedLiteral(low);
     bits = entry & 0x3F;
     value = entry >> 8;
   }
@@ -491,12 +562,24 @@ inline void CopyMatch(std::uint8_t* window, std::uint8_t* to, unsigned distance,
   }
 }
 
-// The main loop: decodes tokens into the window and writes full blocks until
-// the end code or the end of input. Returns kEndToken or kErrorToken and
-// leaves the output position in *outputPosition.
+// Writes the full block at window + kExplodeBlockSize and keeps it below
+// kExplodeBlockSize as history; gives the output position moved down with it.
+inline std::uint8_t* FlushBlock(ExplodeWork* w, std::uint8_t* out) {
+  std::uint8_t* const window = w->window;
+  unsigned blockSize = kExplodeBlockSize;
+  w->writeCallback(reinterpret_cast<char*>(window + kExplodeBlockSize), &blockSize,
+                   w->userParameter);
+  const unsigned position = static_cast<unsigned>(out - window);
+  std::memmove(window, window + kExplodeBlockSize, position - kExplodeBlockSize);
+  return out - kExplodeBlockSize;
+}
+
+// The main loop with a 64-bit bit buffer: decodes tokens into the window and
+// writes full blocks until the end code or the end of input. Returns
+// kEndToken or kErrorToken and leaves the output position in *outputPosition.
 template <bool kCoded, typename BitWord>
 unsigned DecodeTokens(BitReader<BitWord>& reader, ExplodeWork* w, unsigned* outputPosition) {
-  constexpr bool kNarrow = BitReader<BitWord>::kNarrow;
+  static_assert(!BitReader<BitWord>::kNarrow, "32 bits decode in DecodeTokensNarrow");
   std::uint8_t* const window = w->window;
   std::uint8_t* const flushAt = window + kFlushPosition;
   const unsigned dictionaryBits = w->dictionaryBits;
@@ -508,27 +591,15 @@ unsigned DecodeTokens(BitReader<BitWord>& reader, ExplodeWork* w, unsigned* outp
   BitReader<BitWord> in = reader;
   for (;;) {
     if (in.CanRefillWide()) {
-      // Every token decoded here by 64 bits leaves kFastBits for the next
-      // one; only the field-by-field path leaves fewer. 32 bits refill before
-      // every token (a refill with 24 bits held changes nothing).
-      if (kNarrow || in.count < kFastBits) in.RefillWide();
+      // Every token decoded here leaves kFastBits for the next one; only the
+      // field-by-field path leaves fewer.
+      if (in.count < kFastBits) in.RefillWide();
       if ((in.bits & 1) == 0) {
-        // 64 bits: a refilled literal leaves at least 42 bits (47 in plain
-        // mode), so the next one (two in plain mode) can go without a
-        // refill. 32 bits refill before each coded literal and each pair of
-        // plain ones (the first refill changes nothing, and costs less than
-        // the register it would take to skip); a pair may leave 6 bits.
+        // A refilled literal leaves at least 42 bits (47 in plain mode), so
+        // the next one (two in plain mode) can go without a refill.
         do {
-          if (kNarrow) {
-            in.RefillWide();
-            *out++ = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
-            if (!kCoded && (in.bits & 1) == 0 && out < flushAt) {
-              *out++ = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
-            }
-            continue;
-          }
           *out++ = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, true>(in));
-          if (!kNarrow && (in.bits & 1) == 0 && out < flushAt) {
+          if ((in.bits & 1) == 0 && out < flushAt) {
             *out++ = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
             if (!kCoded && (in.bits & 1) == 0 && out < flushAt) {
               *out++ = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
@@ -540,21 +611,12 @@ unsigned DecodeTokens(BitReader<BitWord>& reader, ExplodeWork* w, unsigned* outp
         token = DecodeMatchFast<true>(in, dictionaryBits, &distance);
         if (token >= kEndToken) break;
         const unsigned length = token - kMatchToken + 2;
-        if (kNarrow && distance >= 8 && length <= 16) {
-          // Most matches, copied here rather than through a call, which on
-          // a 32-bit target costs as much again; see CopyMatch for why 8-byte
-          // steps are safe (a match begins below kFlushPosition).
-          Copy8(out, out - distance);
-          Copy8(out + 8, out + 8 - distance);
-        } else {
-          CopyMatch(window, out, distance, length);
-        }
+        CopyMatch(window, out, distance, length);
         out += length;
       }
-    } else if (kTokenBitsWithLookAhead < BitReader<BitWord>::kWidth &&
-               in.count >= kTokenBitsWithLookAhead) {
-      // 64 bits, within the last 7 bytes of inputBuffer, while the bits
-      // still hold a whole token.
+    } else if (in.count >= kTokenBitsWithLookAhead) {
+      // Within the last 7 bytes of inputBuffer, while the bits still hold a
+      // whole token.
       if ((in.bits & 1) == 0) {
         *out++ = static_cast<std::uint8_t>(DecodeLiteralFast<kCoded, false>(in));
       } else {
@@ -566,13 +628,6 @@ unsigned DecodeTokens(BitReader<BitWord>& reader, ExplodeWork* w, unsigned* outp
         out += length;
       }
     } else {
-      // A 32-bit match or pair of plain literals may have left fewer than 8
-      // bits; inputBuffer still holds 2 bytes then, since the token began
-      // with 8 and took at most 6.
-      if (kNarrow && in.count < 8) {
-        in.bits |= static_cast<BitWord>(*in.next++) << in.count;
-        in.count += 8;
-      }
       unsigned distance = 0;
       reader = in;
       token = DecodeToken(reader, w, &distance);
@@ -587,14 +642,105 @@ unsigned DecodeTokens(BitReader<BitWord>& reader, ExplodeWork* w, unsigned* outp
         break;
       }
     }
-    if (out >= flushAt) {
-      unsigned blockSize = kExplodeBlockSize;
-      w->writeCallback(reinterpret_cast<char*>(window + kExplodeBlockSize), &blockSize,
-                       w->userParameter);
-      // The block just written stays below kExplodeBlockSize as history.
-      const unsigned position = static_cast<unsigned>(out - window);
-      std::memmove(window, window + kExplodeBlockSize, position - kExplodeBlockSize);
-      out -= kExplodeBlockSize;
+    if (out >= flushAt) out = FlushBlock(w, out);
+  }
+  reader = in;
+  *outputPosition = static_cast<unsigned>(out - window);
+  return token;
+}
+
+// The main loop with a 32-bit bit buffer: what DecodeTokens does, with the
+// same callback calls. Its fast path holds `position`, the index of the next
+// bit in inputBuffer, and nothing else of the input: each token loads the 4
+// bytes that hold its first bit and shifts them down to it, and a match loads
+// again at its distance. Near the end of each input block, and until the
+// bits of the previous read are used up, tokens go through the bit buffer
+// field by field (DecodeToken), which alone reads.
+template <bool kCoded>
+unsigned DecodeTokensNarrow(BitReader<std::uint32_t>& reader, ExplodeWork* w,
+                            unsigned* outputPosition) {
+  std::uint8_t* const window = w->window;
+  std::uint8_t* const flushAt = window + kFlushPosition;
+  const std::uint8_t* const input = w->inputBuffer;
+  const unsigned dictionaryBits = w->dictionaryBits;
+  std::uint8_t* out = window + *outputPosition;
+  unsigned token = 0;
+  BitReader<std::uint32_t> in = reader;
+  for (;;) {
+    // A token may start at a bit below `limit`: its byte and the
+    // kNarrowBytes - 1 after it have been delivered. The bit buffer's bits
+    // must all be in inputBuffer, not partly from the previous read.
+    const unsigned delivered = static_cast<unsigned>(in.end - input);
+    const unsigned limit = delivered >= kNarrowBytes ? 8 * (delivered - kNarrowBytes + 1) : 0;
+    const unsigned taken = 8 * static_cast<unsigned>(in.next - input);
+    if (in.count <= taken && taken - in.count < limit) {
+      unsigned position = taken - in.count;
+      do {
+        // A full block is written before the next token, as DecodeTokens
+        // writes it after the last one: no callback comes in between.
+        if (out >= flushAt) out = FlushBlock(w, out);
+        std::uint32_t bits = LoadLe<std::uint32_t>(input + (position >> 3)) >> (position & 7);
+        if ((bits & 1) == 0) {
+          if (kCoded) {
+            const unsigned entry = LookUpCodedLiteral(bits);
+            *out++ = static_cast<std::uint8_t>(entry >> 8);
+            position += entry & 0x3F;
+          } else {
+            *out++ = static_cast<std::uint8_t>(bits >> 1);
+            position += 9;
+            if ((bits & 0x200) == 0 && out < flushAt) {
+              *out++ = static_cast<std::uint8_t>(bits >> 10);
+              position += 9;
+            }
+          }
+          continue;
+        }
+        // A match; `length` is its length - 2, as in the token value.
+        const NarrowLength& code = kNarrowMatchTables.length[(bits >> 1) & 0x7F];
+        const unsigned length = code.base + ((bits >> code.extraStart) & code.extraMask);
+        position += code.bits;
+        if (kMatchToken + length >= kEndToken) {
+          token = kEndToken;
+          break;
+        }
+        bits = LoadLe<std::uint32_t>(input + (position >> 3)) >> (position & 7);
+        const unsigned prefix = kNarrowMatchTables.distance[bits & 0xFF];
+        const unsigned prefixBits = prefix & 0x3F;
+        const unsigned lowBits = length == 0 ? 2 : dictionaryBits;
+        const unsigned distance =
+            (((prefix >> 6) << lowBits) | ((bits >> prefixBits) & ((1u << lowBits) - 1))) + 1;
+        position += prefixBits + lowBits;
+        if (distance >= 8 && length + 2 <= 16) {
+          // Most matches, copied here rather than through a call, which on
+          // a 32-bit target costs as much again; see CopyMatch for why 8-byte
+          // steps are safe (a match begins below kFlushPosition).
+          Copy8(out, out - distance);
+          Copy8(out + 8, out + 8 - distance);
+        } else {
+          CopyMatch(window, out, distance, length + 2);
+        }
+        out += length + 2;
+      } while (position < limit);
+      // Back to the bit buffer, with the rest of the 2 bytes from `position`
+      // (at least 9 bits), which the last token left within its kNarrowBytes.
+      const std::uint8_t* const at = input + (position >> 3);
+      in.bits = (at[0] | static_cast<std::uint32_t>(at[1]) << 8) >> (position & 7);
+      in.count = 16 - (position & 7);
+      in.next = at + 2;
+      if (token == kEndToken) break;
+    }
+    if (out >= flushAt) out = FlushBlock(w, out);
+    unsigned distance = 0;
+    reader = in;
+    token = DecodeToken(reader, w, &distance);
+    in = reader;
+    if (token < kMatchToken) {
+      *out++ = static_cast<std::uint8_t>(token);
+    } else if (token < kEndToken) {
+      const unsigned length = token - kMatchToken + 2;
+      for (unsigned i = 0; i < length; ++i, ++out) *out = out[-static_cast<std::ptrdiff_t>(distance)];
+    } else {
+      break;
     }
   }
   reader = in;
@@ -643,8 +789,14 @@ std::uint32_t ExplodeWithBitBuffer(ExplodeReadCallback readCallback,
   BitReader<BitWord> in{w, w->bitBuffer, 8, w->inputBuffer + w->inputPosition,
                         w->inputBuffer + w->inputCount};
   unsigned position = kExplodeBlockSize;
-  const unsigned token = w->literalMode != 0 ? DecodeTokens<true>(in, w, &position)
-                                             : DecodeTokens<false>(in, w, &position);
+  unsigned token;
+  if constexpr (BitReader<BitWord>::kNarrow) {
+    token = w->literalMode != 0 ? DecodeTokensNarrow<true>(in, w, &position)
+                                : DecodeTokensNarrow<false>(in, w, &position);
+  } else {
+    token = w->literalMode != 0 ? DecodeTokens<true>(in, w, &position)
+                                : DecodeTokens<false>(in, w, &position);
+  }
 
   w->outputPosition = position;
   w->bitBuffer = static_cast<std::uint32_t>(in.bits);

@@ -73,7 +73,8 @@ struct ExplodeWork {
   std::uint32_t distanceMask;   // 2^dictionaryBits - 1
   // The bit state at the points where the decoder leaves it (start-up and
   // return). While decoding, the bits live in a register-wide local that
-  // holds the same 8-bit look-ahead plus bytes of inputBuffer fetched early.
+  // holds the same 8-bit look-ahead plus bytes of inputBuffer fetched early,
+  // or, in the 32-bit decoder's fast path, as a bit position in inputBuffer.
   std::uint32_t bitBuffer;      // low 8 bits: the next 8 bits of the stream
   std::uint32_t extraBits;      // valid bits of bitBuffer above its low 8
   std::uint32_t inputPosition;  // index of the next unread byte in inputBuffer
