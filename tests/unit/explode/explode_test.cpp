@@ -608,6 +608,60 @@ TEST(ExplodeEnd, EveryCutOfAStreamGivesTruncatedAndAPrefixOfTheOutput) {
   }
 }
 
+TEST(ExplodeEnd, BytesAfterTheEndCodeAreNeverDecodedWhateverTheReads) {
+  // Every kind of token, over several input and output blocks: literals
+  // (plain, or coded in 4 to 13 bits), matches of length 2, short matches at
+  // distances below and above 8, long ones; then the end code and bytes that
+  // would decode as matches. Whether the end code comes within a full input
+  // buffer or at its very end, and however the reads split the stream, the
+  // decoder stops at it, with the same calls for both bit buffer widths.
+  struct Coded {
+    std::uint8_t byte;
+    unsigned code, bits;
+  };
+  constexpr Coded kCoded[] = {{0x20, 0x000F, 4}, {0x65, 0x001B, 5}, {0x2B, 0x01B0, 9},
+                              {0x00, 0x0490, 11}, {0x01, 0x0FE0, 12}, {0xFF, 0x0000, 13}};
+  for (std::uint8_t literalMode : {0, 1}) {
+    StreamWriter w(literalMode, 6);
+    std::vector<std::uint8_t> history(4096, 0);
+    const auto copy = [&history](unsigned length, unsigned distance) {
+      for (unsigned i = 0; i < length; ++i) history.push_back(history[history.size() - distance]);
+    };
+    for (unsigned round = 0; round < 900; ++round) {
+      for (unsigned i = 0; i < round % 4; ++i) {
+        const Coded& c = kCoded[(round + i) % 6];
+        const auto plain = static_cast<std::uint8_t>(round * 29 + i);
+        if (literalMode == 1) {
+          w.CodedLiteral(c.code, c.bits);
+        } else {
+          w.Literal(plain);
+        }
+        history.push_back(literalMode == 1 ? c.byte : plain);
+      }
+      const unsigned distance2 = 1 + round % 4;  // length 2: prefix 0, 2 low bits
+      w.Bits(1, 1).Bits(0x05, 3).Bits(0x03, 2).Bits(distance2 - 1, 2);
+      copy(2, distance2);
+      const unsigned length = round % 9 == 0 ? 3 + (round * 53) % 516 : 3 + round % 18;
+      const unsigned distance = round % 3 == 0 ? 1 + round % 9 : 60 + round % 11;
+      WriteMatch(w, length, distance);
+      copy(length, distance);
+    }
+    w.EndCode();
+    const std::vector<std::uint8_t> expected(history.begin() + 4096, history.end());
+    for (unsigned after : {0u, 1u, 5u, 6u, 9u}) {
+      std::vector<std::uint8_t> stream = w.bytes();
+      stream.insert(stream.end(), after, 0xFF);
+      for (unsigned chunk : {kExplodeInputSize, 1u, 5u, 6u, 7u}) {
+        SCOPED_TRACE("literal mode " + std::to_string(literalMode) + ", " + std::to_string(after) +
+                     " bytes after, reads of " + std::to_string(chunk));
+        const Decoded d = Explode(stream, chunk);
+        EXPECT_EQ(d.result, kExplodeOk);
+        EXPECT_EQ(d.output, expected);
+      }
+    }
+  }
+}
+
 // ---- Work area
 
 TEST(ExplodeWorkArea, ServesStreamAfterStreamAndFitsTheArchiveAllocation) {
