@@ -48,16 +48,35 @@ std::vector<std::uint8_t> ReadWholeStream(std::FILE* file, const std::filesystem
 }
 
 std::vector<std::uint8_t> ReadWholeFile(const std::filesystem::path& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) Throw(FileStep::Open, path, errno);
-  try {
-    std::vector<std::uint8_t> bytes = ReadWholeStream(f, path);
-    std::fclose(f);
-    return bytes;
-  } catch (...) {
-    std::fclose(f);
-    throw;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) Throw(FileStep::Open, path, errno);
+  // A regular file is read into a buffer of its size at once: growing the
+  // buffer as the bytes arrive copied a large member twice over and cost
+  // more than the reading. Bytes beyond that size (a file that grows
+  // meanwhile, or one whose size stat cannot tell) are read on in pieces.
+  struct stat info {};
+  std::vector<std::uint8_t> bytes;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+    bytes.resize(static_cast<std::size_t>(info.st_size));
+  std::size_t size = 0;
+  std::uint8_t piece[65536];
+  for (;;) {
+    const bool whole = size == bytes.size();
+    std::uint8_t* to = whole ? piece : bytes.data() + size;
+    const ssize_t n = ::read(fd, to, whole ? sizeof piece : bytes.size() - size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      Throw(FileStep::Read, path, error);
+    }
+    if (n == 0) break;
+    if (whole) bytes.insert(bytes.end(), piece, piece + n);
+    size += static_cast<std::size_t>(n);
   }
+  ::close(fd);
+  bytes.resize(size);
+  return bytes;
 }
 
 // ------------------------------------------------------------------ writing
