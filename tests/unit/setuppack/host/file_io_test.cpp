@@ -118,6 +118,19 @@ TEST(ReadWholeFile, ReadsAFileWithoutASizeToItsEnd) {
   EXPECT_TRUE(read == bytes) << read.size();
 }
 
+TEST(AtomicFile, WritesOverEarlierBytesAndAppendsAfterThem) {
+  TempDir dir;
+  {
+    AtomicFile file(dir / "out");
+    file.Write(BytesOf("header: ?, body"));
+    file.WriteAt(8, BytesOf("7"));
+    file.Write(BytesOf(" and more"));
+    file.WriteAt(0, BytesOf("H"));
+    file.Commit();
+  }
+  EXPECT_EQ(ReadText(dir / "out"), "Header: 7, body and more");
+}
+
 TEST(AtomicFile, LeavesTheTargetAloneUntilCommitted) {
   TempDir dir;
   const auto target = dir.Write("out", std::string_view("previous"));
