@@ -1,11 +1,17 @@
-// Measures `setuppack build` of a package of at least 64 MiB with one job and
-// with every core, and checks that both give the same archive:
+// Measures `setuppack build` with one job and with more, and checks that
+// every build gives the same setup program:
 //   package_bench CORPUS_DIR WORK_DIR
 // CORPUS_DIR holds text.bin, binary.bin and compressed.bin (made by
-// scripts/make_corpus.sh); the package is a tree of 72 compressed members of
-// 1 MiB each, cut from them (each 1 MiB slice used three times), written to
-// WORK_DIR. Times are wall time of the whole build (reading, compressing,
-// archive in memory), the better of two runs.
+// scripts/make_corpus.sh). Two packages, both compressed, written to
+// WORK_DIR:
+//   - many small members: 72 members of 1 MiB cut from the three files (each
+//     1 MiB slice used three times), built with one job and with every core;
+//   - a few large members: the three files whole, 8 members of 8 MiB in turn
+//     (text, binary, compressed, text, ...), built with one job and with two,
+//     where a member left to one thread at the end shows at once.
+// Times are wall time of the whole build as `setuppack build` does it
+// (reading, compressing, writing the setup program), the best of three runs;
+// the processor time is that of the fastest run, all threads.
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,55 +34,119 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 constexpr std::size_t kSlice = 1 << 20;
+const char* const kCorpusFiles[] = {"text.bin", "binary.bin", "compressed.bin"};
 
 std::vector<std::uint8_t> ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), {});
 }
 
-// Writes the package tree and its manifest; returns the manifest's path.
-fs::path WritePackage(const fs::path& corpus, const fs::path& work) {
-  fs::create_directories(work / "tree");
+void WriteFile(const fs::path& path, const std::uint8_t* data, std::size_t size) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+// Writes the manifest of the members in dir/tree; returns its path.
+fs::path WriteManifest(const fs::path& dir) {
+  std::ofstream manifest(dir / "package.toml");
+  manifest << "[settings]\nrun_command = \"a.exe\"\ndefault_path = 'C:\\Bench'\n"
+              "[header]\nipc_prefix = \"KB\"\n[defaults]\ntime = 2024-05-01T09:00:00Z\n"
+              "compress = true\n[[files]]\ntree = \"tree\"\n";
+  return dir / "package.toml";
+}
+
+// 72 members of 1 MiB.
+fs::path WriteSlicedPackage(const fs::path& corpus, const fs::path& dir) {
+  fs::create_directories(dir / "tree");
   std::size_t index = 0;
   for (int copy = 0; copy < 3; ++copy) {
-    for (const char* name : {"text.bin", "binary.bin", "compressed.bin"}) {
+    for (const char* name : kCorpusFiles) {
       const std::vector<std::uint8_t> data = ReadFile(corpus / name);
       for (std::size_t at = 0; at + kSlice <= data.size(); at += kSlice) {
         char file[32];
         std::snprintf(file, sizeof file, "tree/part%03zu.bin", index++);
-        std::ofstream out(work / file, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(data.data() + at), kSlice);
+        WriteFile(dir / file, data.data() + at, kSlice);
       }
     }
   }
-  std::ofstream manifest(work / "package.toml");
-  manifest << "[settings]\nrun_command = \"a.exe\"\ndefault_path = 'C:\\Bench'\n"
-              "[header]\nipc_prefix = \"KB\"\n[defaults]\ntime = 2024-05-01T09:00:00Z\n"
-              "compress = true\n[[files]]\ntree = \"tree\"\n";
   std::printf("package: %zu members of 1 MiB (%zu MiB), all compressed\n", index, index);
-  return work / "package.toml";
+  return WriteManifest(dir);
+}
+
+// 8 members of 8 MiB: the corpus files whole, in turn.
+fs::path WriteLargePackage(const fs::path& corpus, const fs::path& dir) {
+  fs::create_directories(dir / "tree");
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < 8; ++i) {
+    const std::vector<std::uint8_t> data = ReadFile(corpus / kCorpusFiles[i % 3]);
+    char file[32];
+    std::snprintf(file, sizeof file, "tree/whole%zu.bin", i);
+    WriteFile(dir / file, data.data(), data.size());
+    total += data.size();
+  }
+  std::printf("package: 8 members of 8 MiB (%zu MiB: text, binary, compressed in turn), all compressed\n",
+              total >> 20);
+  return WriteManifest(dir);
 }
 
 // Processor time of the whole process, all threads.
 double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
+void PrintLoad(const char* when) {
+  double load[3] = {0, 0, 0};
+  if (getloadavg(load, 3) == 3)
+    std::printf("load average %s: %.2f %.2f %.2f on %u cores\n", when, load[0], load[1], load[2],
+                std::max(1u, std::thread::hardware_concurrency()));
+}
+
 struct Timing {
   double wall = 1e30;
-  double cpu = 0;  // of the faster run: wall * cpu/wall is the cores it kept busy
+  double cpu = 0;  // of the fastest run: cpu/wall is the cores it kept busy
+  std::vector<std::uint8_t> program;
 };
 
-Timing TimeBuild(const Manifest& manifest, unsigned jobs, std::vector<std::uint8_t>& archive) {
+Timing TimeBuild(const Manifest& manifest, const fs::path& dir, unsigned jobs) {
+  const fs::path stub = dir / "stub.exe";
+  if (!fs::exists(stub)) {
+    const std::uint8_t bytes[64] = {'M', 'Z'};
+    WriteFile(stub, bytes, sizeof bytes);
+  }
+  const fs::path output = dir / ("Setup" + std::to_string(jobs) + ".exe");
   Timing best;
-  for (int run = 0; run < 2; ++run) {
+  for (int run = 0; run < 3; ++run) {
     PackageOptions options;
     options.jobs = jobs;
     const auto start = Clock::now();
     const double cpuStart = CpuSeconds();
-    archive = BuildPackage(manifest, options).ArchiveBytes();
+    WritePackage(manifest, output, stub, options);
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    if (wall < best.wall) best = {wall, CpuSeconds() - cpuStart};
+    if (wall < best.wall) {
+      best.wall = wall;
+      best.cpu = CpuSeconds() - cpuStart;
+    }
   }
+  best.program = ReadFile(output);
   return best;
+}
+
+// Builds with one job and with `jobs`; prints both and their ratio. Returns
+// false when the setup programs differ.
+bool Compare(const fs::path& manifestPath, unsigned jobs) {
+  const Manifest manifest = LoadManifest(manifestPath);
+  const fs::path dir = manifestPath.parent_path();
+  PrintLoad("before");
+  const Timing one = TimeBuild(manifest, dir, 1);
+  const Timing more = TimeBuild(manifest, dir, jobs);
+  std::printf("build, 1 job:   %6.2f s (processor time %6.2f s)\n", one.wall, one.cpu);
+  std::printf("build, %u jobs:  %6.2f s (processor time %6.2f s)\n", jobs, more.wall, more.cpu);
+  std::printf("ratio:          %6.2fx\n", one.wall / more.wall);
+  PrintLoad("after");
+  if (one.program != more.program) {
+    std::printf("the setup programs differ between 1 and %u jobs\n", jobs);
+    return false;
+  }
+  std::printf("setup programs identical (%zu bytes)\n", one.program.size());
+  return true;
 }
 
 }  // namespace
@@ -86,25 +156,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: package_bench CORPUS_DIR WORK_DIR\n");
     return 2;
   }
-  const Manifest manifest = LoadManifest(WritePackage(argv[1], argv[2]));
+  const fs::path corpus = argv[1];
+  const fs::path work = argv[2];
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  double load[3] = {0, 0, 0};
-  if (getloadavg(load, 3) == 3)
-    std::printf("load average before: %.2f %.2f %.2f on %u cores\n", load[0], load[1], load[2],
-                cores);
-  std::vector<std::uint8_t> one, all;
-  const Timing oneJob = TimeBuild(manifest, 1, one);
-  const Timing allJobs = TimeBuild(manifest, cores, all);
-  std::printf("build, 1 job:   %6.2f s (processor time %6.2f s)\n", oneJob.wall, oneJob.cpu);
-  std::printf("build, %u jobs:  %6.2f s (processor time %6.2f s)\n", cores, allJobs.wall,
-              allJobs.cpu);
-  std::printf("ratio:          %6.2fx\n", oneJob.wall / allJobs.wall);
-  if (getloadavg(load, 3) == 3)
-    std::printf("load average after: %.2f %.2f %.2f\n", load[0], load[1], load[2]);
-  if (one != all) {
-    std::printf("the archives differ between 1 and %u jobs\n", cores);
-    return 1;
-  }
-  std::printf("archives identical (%zu bytes)\n", one.size());
-  return 0;
+  bool same = Compare(WriteSlicedPackage(corpus, work / "sliced"), cores);
+  std::printf("\n");
+  same = Compare(WriteLargePackage(corpus, work / "large"), 2) && same;
+  return same ? 0 : 1;
 }

@@ -3,7 +3,8 @@
 # our implode/explode figures beside node-pkware's, measured in the same run,
 # then the decoder's instructions per byte and speed as the host and as
 # setup.exe build it (scripts/decode_bench.sh), the build time of a 72 MiB
-# package with one job and with every core, and the time setup.exe takes to
+# package of small members with one job and with every core and of a 64 MiB
+# package of eight large members with one job and with two, and the time setup.exe takes to
 # install a 64 MiB package under Wine against a copy of its files
 # (scripts/install_bench.sh).
 # Expects the host build (build/host) to be done; builds implode_bench if it
@@ -23,7 +24,7 @@ echo "after each corpus: the default (auto) against --best, and what --best cost
 echo
 scripts/decode_bench.sh "$corpus"
 echo
-echo "package build: 1 job against every core"
+echo "package build: 72 members of 1 MiB, 1 job against every core; 8 members of 8 MiB, 1 job against 2"
 rm -rf build/bench_package
 build/bin/package_bench "$corpus" build/bench_package
 rm -rf build/bench_package

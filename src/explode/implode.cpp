@@ -170,8 +170,14 @@ class Encoder {
   }
 
   std::vector<std::uint8_t> Run() {
+    // Room for the whole stream at once, so that it is never copied to a
+    // larger buffer: with plain literals no stream is longer than the input
+    // written as literals of 9 bits (a block's cheapest path costs no more
+    // than its literals, a long match taken at once less than its bytes),
+    // and data chosen for coded literals is text, which shrinks to less
+    // than half.
     std::vector<std::uint8_t> out;
-    out.reserve(size_ / 2 + 16);
+    out.reserve(ascii_ ? size_ / 2 + 16 : size_ + size_ / 8 + 16);
     out.push_back(ascii_ ? 1 : 0);
     out.push_back(static_cast<std::uint8_t>(dictionaryBits_));
     BitWriter bits(out);

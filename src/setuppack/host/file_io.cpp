@@ -48,16 +48,35 @@ std::vector<std::uint8_t> ReadWholeStream(std::FILE* file, const std::filesystem
 }
 
 std::vector<std::uint8_t> ReadWholeFile(const std::filesystem::path& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) Throw(FileStep::Open, path, errno);
-  try {
-    std::vector<std::uint8_t> bytes = ReadWholeStream(f, path);
-    std::fclose(f);
-    return bytes;
-  } catch (...) {
-    std::fclose(f);
-    throw;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) Throw(FileStep::Open, path, errno);
+  // A regular file is read into a buffer of its size at once: growing the
+  // buffer as the bytes arrive copied a large member twice over and cost
+  // more than the reading. Bytes beyond that size (a file that grows
+  // meanwhile, or one whose size stat cannot tell) are read on in pieces.
+  struct stat info {};
+  std::vector<std::uint8_t> bytes;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+    bytes.resize(static_cast<std::size_t>(info.st_size));
+  std::size_t size = 0;
+  std::uint8_t piece[65536];
+  for (;;) {
+    const bool whole = size == bytes.size();
+    std::uint8_t* to = whole ? piece : bytes.data() + size;
+    const ssize_t n = ::read(fd, to, whole ? sizeof piece : bytes.size() - size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      Throw(FileStep::Read, path, error);
+    }
+    if (n == 0) break;
+    if (whole) bytes.insert(bytes.end(), piece, piece + n);
+    size += static_cast<std::size_t>(n);
   }
+  ::close(fd);
+  bytes.resize(size);
+  return bytes;
 }
 
 // ------------------------------------------------------------------ writing
@@ -94,6 +113,26 @@ void AtomicFile::Write(std::span<const std::uint8_t> bytes) {
   if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) error_ = errno ? errno : EIO;
 }
 
+void AtomicFile::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+  if (bytes.empty() || error_ != 0 || !file_) return;
+  if (std::fflush(file_) != 0) {
+    error_ = errno ? errno : EIO;
+    return;
+  }
+  const int fd = ::fileno(file_);
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
+                               static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error_ = n < 0 ? errno : EIO;
+      return;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+}
+
 void AtomicFile::Close() {
   if (!file_) return;
   std::FILE* file = file_;
@@ -112,18 +151,25 @@ void AtomicFile::Commit() {
 
 void WriteFilesAtomically(std::span<const FileToWrite> files) {
   std::vector<std::unique_ptr<AtomicFile>> staged;
+  std::vector<AtomicFile*> order;
   for (const FileToWrite& file : files) {
     staged.push_back(std::make_unique<AtomicFile>(file.path, file.executable));
     staged.back()->Write(file.bytes);
     staged.back()->Close();
+    order.push_back(staged.back().get());
   }
-  for (std::size_t i = 0; i < staged.size(); ++i) {
+  CommitTogether(order);
+}
+
+void CommitTogether(std::span<AtomicFile* const> files) {
+  for (AtomicFile* file : files) file->Close();
+  for (std::size_t i = 0; i < files.size(); ++i) {
     try {
-      staged[i]->Commit();
+      files[i]->Commit();
     } catch (const FileError&) {
       // Take back what was already moved into place, so that no half set stays.
       std::error_code ignored;
-      for (std::size_t j = 0; j < i; ++j) std::filesystem::remove(staged[j]->Target(), ignored);
+      for (std::size_t j = 0; j < i; ++j) std::filesystem::remove(files[j]->Target(), ignored);
       throw;
     }
   }

@@ -54,6 +54,10 @@ public:
   // Appends bytes. A failure is kept and reported by Close or Commit, so that
   // a caller inside a decoder callback need not stop at once.
   void Write(std::span<const std::uint8_t> bytes);
+  // Writes bytes over what Write has already written from `offset` on, e.g.
+  // a header whose counts are known only at the end; later writes append as
+  // before. Failures are kept as Write keeps them.
+  void WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
   // Flushes the data to the disk and closes the temporary file. Throws
   // FileError (Write). Called by Commit when not done before.
   void Close();
@@ -81,6 +85,11 @@ struct FileToWrite {
 // On a failure nothing is left behind: the temporary files are removed, and
 // so are the targets already moved. Throws FileError.
 void WriteFilesAtomically(std::span<const FileToWrite> files);
+
+// Closes every file, then moves them into place in the order given. A failed
+// write is thrown before any file is moved; a failed move removes the targets
+// already moved, so that no half set stays. Throws FileError.
+void CommitTogether(std::span<AtomicFile* const> files);
 
 // Creates `path`, which must not exist yet, with `bytes` and flushes it to the
 // disk. Throws FileError (Create, Write); a failed write leaves the file as

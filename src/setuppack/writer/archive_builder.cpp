@@ -145,18 +145,23 @@ static FileEntryHeader EntryHeaderOf(const PackageMember& m) {
   return e;
 }
 
-std::vector<std::uint8_t> PackageBuilder::ArchiveBytes() const {
+std::vector<std::uint8_t> PackageBuilder::HeadBytes() const {
   ArchiveWriter w;
   w.Header(FinalHeader());
   for (const SettingsStringInfo& info : kSettingsStrings) w.OptionalString(settings[info.index]);
+  return w.Take();
+}
 
-  for (const PackageMember& m : files) {
-    w.EntryHeader(EntryHeaderOf(m));
-    w.String(m.name);
-    if (m.flags & kMemberSys) w.Version(m.version);
-    if (!(m.flags & kMemberExt)) w.Bytes(m.data);
-  }
+std::vector<std::uint8_t> PackageBuilder::MemberHeadBytes(const PackageMember& m) {
+  ArchiveWriter w;
+  w.EntryHeader(EntryHeaderOf(m));
+  w.String(m.name);
+  if (m.flags & kMemberSys) w.Version(m.version);
+  return w.Take();
+}
 
+std::vector<std::uint8_t> PackageBuilder::TailBytes() const {
+  ArchiveWriter w;
   for (const PackageIcon& icon : icons) {
     w.OptionalString(icon.name);
     w.OptionalString(icon.arguments);
@@ -186,6 +191,26 @@ std::vector<std::uint8_t> PackageBuilder::ArchiveBytes() const {
     }
   }
   return w.Take();
+}
+
+std::vector<std::uint8_t> PackageBuilder::ArchiveBytes() const {
+  // The small parts first, so that the data is copied once into a buffer of
+  // the right size.
+  std::vector<std::uint8_t> bytes = HeadBytes();
+  std::vector<std::vector<std::uint8_t>> memberHeads;
+  std::size_t size = bytes.size();
+  for (const PackageMember& m : files) {
+    memberHeads.push_back(MemberHeadBytes(m));
+    size += memberHeads.back().size() + ((m.flags & kMemberExt) ? 0 : m.data.size());
+  }
+  const std::vector<std::uint8_t> tail = TailBytes();
+  bytes.reserve(size + tail.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    bytes.insert(bytes.end(), memberHeads[i].begin(), memberHeads[i].end());
+    if (!(files[i].flags & kMemberExt)) bytes.insert(bytes.end(), files[i].data.begin(), files[i].data.end());
+  }
+  bytes.insert(bytes.end(), tail.begin(), tail.end());
+  return bytes;
 }
 
 std::vector<ExternalFile> PackageBuilder::ExternalFiles() const {

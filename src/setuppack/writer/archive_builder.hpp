@@ -92,8 +92,19 @@ public:
   // The header as it will be written.
   ArchiveHeader FinalHeader() const;
   // The archive bytes, from the header to the end (to be placed at
-  // kArchiveOffset).
+  // kArchiveOffset): HeadBytes, then for each member its MemberHeadBytes and,
+  // unless it is EXT, its data, then TailBytes.
   std::vector<std::uint8_t> ArchiveBytes() const;
+  // The archive's parts, for writers that send member data on as it is made
+  // rather than copy it into one buffer:
+  // the archive header (FinalHeader) and the settings strings;
+  std::vector<std::uint8_t> HeadBytes() const;
+  // a member's entry header, name and (SYS) version, the data left out;
+  static std::vector<std::uint8_t> MemberHeadBytes(const PackageMember& member);
+  // the icon table and the trailing block. Throws std::invalid_argument for
+  // an unknown trailing type tag, std::length_error for more than 100
+  // trailing members.
+  std::vector<std::uint8_t> TailBytes() const;
   // The external member files of the EXT members.
   std::vector<ExternalFile> ExternalFiles() const;
 

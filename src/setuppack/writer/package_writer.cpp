@@ -95,41 +95,38 @@ PackageMember MakeMember(const ManifestFile& f, const SourceInfo& info,
 
 std::string Gib(std::uint64_t bytes) { return std::to_string(bytes) + " bytes"; }
 
-}  // namespace
+// What stat says of every source, and the sums checked before any is read.
+struct SourcePlan {
+  std::vector<SourceInfo> files;
+  std::vector<SourceInfo> trailing;
+  std::uint64_t installed = 0;  // every member's source size
+  std::uint64_t total = 0;      // the main file table's source sizes, for progress
+};
 
-PackageBuilder BuildPackage(const Manifest& manifest, const PackageOptions& options) {
-  PackageBuilder p;
-  p.settings = manifest.settings;
-  p.header.flags = manifest.headerFlags;
-  p.header.helpContext = manifest.helpContext;
-  p.header.ipcPrefix[0] = manifest.ipcPrefix[0];
-  p.header.ipcPrefix[1] = manifest.ipcPrefix[1];
-
-  // Sizes first, in manifest order: a missing source or a sum that the
-  // 32-bit fields cannot hold is found before anything is read. Stored data
-  // that is not compressed is known now; compressed data is checked again
-  // once it is made.
-  const std::size_t count = manifest.files.size();
-  std::vector<SourceInfo> infos;
-  std::uint64_t installed = 0, inProgram = 0, external = 0, total = 0;
+// Sizes first, in manifest order: a missing source or a sum that the 32-bit
+// fields cannot hold is found before anything is read. Stored data that is
+// not compressed is known now; compressed data is checked again once it is
+// made.
+SourcePlan PlanSources(const Manifest& manifest, const PackageOptions& options) {
+  SourcePlan plan;
+  std::uint64_t inProgram = 0, external = 0;
   for (const ManifestFile& f : manifest.files) {
-    infos.push_back(StatSource(f.source, f.sourceText, f.sourcePlace, options.sourceDateEpoch));
-    installed += infos.back().size;
-    total += infos.back().size;
+    plan.files.push_back(StatSource(f.source, f.sourceText, f.sourcePlace, options.sourceDateEpoch));
+    plan.installed += plan.files.back().size;
+    plan.total += plan.files.back().size;
     if (f.compress) continue;
-    ((f.flags & kMemberExt) ? external : inProgram) += infos.back().size;
+    ((f.flags & kMemberExt) ? external : inProgram) += plan.files.back().size;
   }
-  std::vector<SourceInfo> trailingInfos;
   if (manifest.trailing) {
     for (const ManifestTrailingFile& f : manifest.trailing->files) {
-      trailingInfos.push_back(
+      plan.trailing.push_back(
           StatSource(f.source, f.sourceText, f.sourcePlace, options.sourceDateEpoch));
-      installed += trailingInfos.back().size;
-      inProgram += trailingInfos.back().size;
+      plan.installed += plan.trailing.back().size;
+      inProgram += plan.trailing.back().size;
     }
   }
-  if (!manifest.requiredSpace && installed > kMax32)
-    throw InputError(manifest.path.string() + ": the members install " + Gib(installed) +
+  if (!manifest.requiredSpace && plan.installed > kMax32)
+    throw InputError(manifest.path.string() + ": the members install " + Gib(plan.installed) +
                      ", 4 GiB or more; requiredSpace is 32-bit, so give header.required_space "
                      "or split the package");
   if (kArchiveOffset + inProgram > kMax32)
@@ -140,45 +137,73 @@ PackageBuilder BuildPackage(const Manifest& manifest, const PackageOptions& opti
   if (external > kMax32)
     throw InputError(manifest.path.string() + ": the external members hold " + Gib(external) +
                      ", 4 GiB or more; externalSize is 32-bit");
+  return plan;
+}
 
-  // Read and compress on `jobs` threads, the largest first so that no
-  // thread is left with a big member at the end; each result goes to its
-  // place in manifest order.
+// The package's records before its members are made: the header's fields,
+// the settings, the icons, and an empty slot for each member.
+PackageBuilder StartPackage(const Manifest& manifest, const SourcePlan& plan) {
+  PackageBuilder p;
+  p.settings = manifest.settings;
+  p.header.flags = manifest.headerFlags;
+  p.header.helpContext = manifest.helpContext;
+  p.header.ipcPrefix[0] = manifest.ipcPrefix[0];
+  p.header.ipcPrefix[1] = manifest.ipcPrefix[1];
+  p.header.requiredSpace =
+      manifest.requiredSpace ? *manifest.requiredSpace : static_cast<std::uint32_t>(plan.installed);
+  p.icons = manifest.icons;
+  p.files.resize(manifest.files.size());
+  return p;
+}
+
+// Reads and compresses the members into p.files on `options.jobs` threads,
+// the largest first so that no thread is left with a big member at the end.
+// Calls ready(i) on the calling thread for each member in manifest order, as
+// soon as it and all members before it are made.
+void MakeMembers(const Manifest& manifest, const PackageOptions& options, const SourcePlan& plan,
+                 PackageBuilder& p, const std::function<void(std::size_t)>& ready) {
+  const std::size_t count = manifest.files.size();
   std::vector<std::size_t> order(count);
   for (std::size_t i = 0; i < count; ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) { return infos[a].size > infos[b].size; });
-  std::vector<PackageMember> members(count);
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return plan.files[a].size > plan.files[b].size;
+  });
   std::atomic<std::size_t> filesDone{0};
   std::atomic<std::uint64_t> bytesDone{0};
   const auto start = std::chrono::steady_clock::now();
   auto task = [&](std::size_t i) {
     const ManifestFile& f = manifest.files[i];
-    members[i] = MakeMember(f, infos[i], ReadSource(f.source, f.sourceText, f.sourcePlace),
+    p.files[i] = MakeMember(f, plan.files[i], ReadSource(f.source, f.sourceText, f.sourcePlace),
                             options.best);
-    bytesDone += infos[i].size;
+    bytesDone += plan.files[i].size;
     ++filesDone;
   };
   std::function<void()> tick;
   if (options.progress) {
     tick = [&] {
       const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-      options.progress(BuildProgress{filesDone.load(), count, bytesDone.load(), total,
+      options.progress(BuildProgress{filesDone.load(), count, bytesDone.load(), plan.total,
                                      elapsed.count()});
     };
   }
-  RunTasks(order, options.jobs, task, tick);
+  std::vector<bool> made(count, false);
+  std::size_t next = 0;  // the first member not yet handed to `ready`
+  auto finished = [&](std::size_t i) {
+    made[i] = true;
+    for (; next < count && made[next]; ++next) ready(next);
+  };
+  RunTasks(order, options.jobs, task, tick, finished);
+}
 
-  external = 0;
-  for (const PackageMember& member : members) {
+// After the members: checks their external size, reads the trailing block.
+void FinishPackage(const Manifest& manifest, const SourcePlan& plan, PackageBuilder& p) {
+  std::uint64_t external = 0;
+  for (const PackageMember& member : p.files) {
     if (member.flags & kMemberExt) external += member.data.size();
   }
   if (external > kMax32)
     throw InputError(manifest.path.string() + ": the external members hold " + Gib(external) +
                      ", 4 GiB or more; externalSize is 32-bit");
-  p.files = std::move(members);
-
-  p.icons = manifest.icons;
 
   if (manifest.trailing) {
     TrailingBlock block;
@@ -188,15 +213,21 @@ PackageBuilder BuildPackage(const Manifest& manifest, const PackageOptions& opti
       const ManifestTrailingFile& f = manifest.trailing->files[i];
       TrailingMember member;
       member.name = f.name;
-      if (block.typeTag == "QZ") member.lastWriteTime = f.time.value_or(trailingInfos[i].modified);
+      if (block.typeTag == "QZ") member.lastWriteTime = f.time.value_or(plan.trailing[i].modified);
       member.data = ReadSource(f.source, f.sourceText, f.sourcePlace);
       block.members.push_back(std::move(member));
     }
     p.trailing = std::move(block);
   }
+}
 
-  p.header.requiredSpace =
-      manifest.requiredSpace ? *manifest.requiredSpace : static_cast<std::uint32_t>(installed);
+}  // namespace
+
+PackageBuilder BuildPackage(const Manifest& manifest, const PackageOptions& options) {
+  const SourcePlan plan = PlanSources(manifest, options);
+  PackageBuilder p = StartPackage(manifest, plan);
+  MakeMembers(manifest, options, plan, p, [](std::size_t) {});
+  FinishPackage(manifest, plan, p);
   return p;
 }
 
@@ -233,14 +264,7 @@ std::vector<std::uint8_t> ReadStub(const std::filesystem::path& stubPath) {
 PackageSummary WritePackage(const Manifest& manifest, const std::filesystem::path& output,
                             const std::filesystem::path& stubPath, const PackageOptions& options) {
   const std::vector<std::uint8_t> stub = ReadStub(stubPath);
-  const PackageBuilder package = BuildPackage(manifest, options);
-  const std::vector<std::uint8_t> archive = package.ArchiveBytes();
-  const ArchiveHeader header = package.FinalHeader();
-  // setup.exe reads its file size and the progress total as 32-bit numbers.
-  if (kArchiveOffset + archive.size() > kMax32 ||
-      archive.size() + std::uint64_t{header.externalSize} > kMax32)
-    throw InputError(manifest.path.string() +
-                     ": the setup program would exceed 4 GiB; move members out or split the package");
+  const SourcePlan plan = PlanSources(manifest, options);
 
   std::error_code ec;
   const std::filesystem::path directory =
@@ -248,25 +272,51 @@ PackageSummary WritePackage(const Manifest& manifest, const std::filesystem::pat
   if (!std::filesystem::is_directory(directory, ec))
     throw InputError(output.string() + ": directory " + directory.string() +
                      " does not exist; create it first");
-  const std::vector<ExternalFile> externals = package.ExternalFiles();
-  for (const ExternalFile& external : externals) {
-    if (HostPath(directory, external.fileName) == directory / output.filename())
-      throw InputError(output.string() + ": the external member file of " + AnsiToUtf8(external.fileName) +
+  std::vector<std::filesystem::path> externalFiles;
+  for (const ManifestFile& f : manifest.files) {
+    if (!(f.flags & kMemberExt)) continue;
+    const std::string name = ExternalFileName(f.name);
+    externalFiles.push_back(HostPath(directory, name));
+    if (externalFiles.back() == directory / output.filename())
+      throw InputError(output.string() + ": the external member file of " + AnsiToUtf8(name) +
                        " would overwrite the setup program; choose another output name");
   }
+
+  // The program is written while its members are made: each member as soon
+  // as it and all members before it are ready, so that little is left to
+  // write once the last one is done. The archive header comes first, but its
+  // external size is known only at the end: it is written again then.
+  PackageBuilder package = StartPackage(manifest, plan);
+  std::uint64_t archiveSize = 0;
   try {
-    WriteSetupProgram(output, stub, archive, externals);
+    SetupProgramFile program(output, stub);
+    program.Append(package.HeadBytes());
+    MakeMembers(manifest, options, plan, package, [&](std::size_t i) {
+      const PackageMember& member = package.files[i];
+      program.Append(PackageBuilder::MemberHeadBytes(member));
+      if (member.flags & kMemberExt) program.AddExternal(ExternalFileName(member.name), member.data);
+      else program.Append(member.data);
+    });
+    FinishPackage(manifest, plan, package);
+    program.Append(package.TailBytes());
+    archiveSize = program.ArchiveSize();
+    // setup.exe reads its file size and the progress total as 32-bit numbers.
+    if (kArchiveOffset + archiveSize > kMax32 ||
+        archiveSize + std::uint64_t{package.FinalHeader().externalSize} > kMax32)
+      throw InputError(manifest.path.string() +
+                       ": the setup program would exceed 4 GiB; move members out or split the package");
+    program.Rewrite(0, package.HeadBytes());
+    program.Commit();
   } catch (const std::system_error& e) {
     throw InputError(std::string(e.what()) + "; nothing was written");
   }
 
   PackageSummary summary;
-  summary.programSize = kArchiveOffset + archive.size();
-  summary.externalSize = header.externalSize;
+  summary.programSize = kArchiveOffset + archiveSize;
+  summary.externalSize = package.FinalHeader().externalSize;
   summary.fileCount = package.files.size();
   summary.iconCount = package.icons.size();
   summary.trailingCount = package.trailing ? package.trailing->members.size() : 0;
-  for (const ExternalFile& external : externals)
-    summary.externalFiles.push_back(HostPath(directory, external.fileName));
+  summary.externalFiles = std::move(externalFiles);
   return summary;
 }

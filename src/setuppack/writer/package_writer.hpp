@@ -45,9 +45,15 @@ struct PackageSummary {
 // stored data or external files adding up to 4 GiB or more.
 PackageBuilder BuildPackage(const Manifest& manifest, const PackageOptions& options);
 
-// BuildPackage, then writes `output` (stub padded to kArchiveOffset + archive)
-// and the external member files beside it; nothing is left behind on failure.
-// Throws InputError for a missing or oversized stub and for write failures.
+// Builds the package as BuildPackage does and writes `output` (stub padded to
+// kArchiveOffset + archive) and the external member files beside it, the
+// same bytes as the archive built whole. Each member is written as soon as
+// it and all members before it are made, so that the writing overlaps the
+// compressing of the rest; the files appear under their names only when all
+// are complete, and nothing is left behind on failure. Throws InputError for
+// a missing or oversized stub, a missing output directory or an external
+// member file named like the program (both before any source is read), and
+// for write failures.
 PackageSummary WritePackage(const Manifest& manifest, const std::filesystem::path& output,
                             const std::filesystem::path& stubPath, const PackageOptions& options);
 

@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "setuppack/host/file_time.hpp"
@@ -87,6 +89,46 @@ TEST(ReadWholeFile, NamesTheFileAndTheStepThatFailed) {
   } catch (const FileError& e) {
     EXPECT_EQ(e.Step(), FileStep::Read);
   }
+}
+
+TEST(ReadWholeFile, ReadsFilesOfEverySizeWhole) {
+  TempDir dir;
+  for (std::size_t size : {0u, 1u, 65535u, 65536u, 65537u, 300001u}) {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 131 + i / 256);
+    EXPECT_EQ(ReadWholeFile(dir.Write("f" + std::to_string(size), bytes)), bytes) << size;
+  }
+}
+
+// A pipe has no size to read ahead: its bytes are read in pieces to the end.
+TEST(ReadWholeFile, ReadsAFileWithoutASizeToItsEnd) {
+  TempDir dir;
+  const auto path = dir / "pipe";
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  std::vector<std::uint8_t> bytes(200000);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i % 251);
+  std::thread writer([&] {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+  });
+  const std::vector<std::uint8_t> read = ReadWholeFile(path);
+  writer.join();
+  EXPECT_TRUE(read == bytes) << read.size();
+}
+
+TEST(AtomicFile, WritesOverEarlierBytesAndAppendsAfterThem) {
+  TempDir dir;
+  {
+    AtomicFile file(dir / "out");
+    file.Write(BytesOf("header: ?, body"));
+    file.WriteAt(8, BytesOf("7"));
+    file.Write(BytesOf(" and more"));
+    file.WriteAt(0, BytesOf("H"));
+    file.Commit();
+  }
+  EXPECT_EQ(ReadText(dir / "out"), "Header: 7, body and more");
 }
 
 TEST(AtomicFile, LeavesTheTargetAloneUntilCommitted) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <stdexcept>
 #include <vector>
 
@@ -206,6 +207,58 @@ TEST(PackageBuilder, RefusesToWriteAnInvalidTrailingBlock) {
   PackageBuilder tooMany;
   for (int i = 0; i <= 100; ++i) tooMany.AddTrailingFile("t", BytesOf("x"));
   EXPECT_THROW(tooMany.ArchiveBytes(), std::length_error);
+}
+
+TEST(PackageBuilder, ArchiveIsTheHeadEachMemberAndTheTail) {
+  PackageBuilder p = MinimalPackage();
+  p.AddFile("a.txt", "stored");
+  p.AddFile("Agent.exe", "outside", kMemberExt);
+  p.AddSystemFile("s.dll", {0xAA, 0xBB}, MemberVersion{1, 2});
+  p.AddIcon("Run", std::nullopt, std::string("a.exe"));
+  p.AddTrailingFile("account.ini", BytesOf("[a]"), kSampleTime);
+  Bytes parts = p.HeadBytes();
+  for (const PackageMember& m : p.files) {
+    const Bytes head = PackageBuilder::MemberHeadBytes(m);
+    parts.insert(parts.end(), head.begin(), head.end());
+    if (!(m.flags & kMemberExt)) parts.insert(parts.end(), m.data.begin(), m.data.end());
+  }
+  const Bytes tail = p.TailBytes();
+  parts.insert(parts.end(), tail.begin(), tail.end());
+  EXPECT_EQ(parts, p.ArchiveBytes());
+  EXPECT_EQ(p.HeadBytes().size(), p.FinalHeader().headerLength);
+}
+
+// Written piece by piece, with the header written again at the end, a setup
+// program is the composed one.
+TEST(SetupProgram, WrittenPieceByPieceIsTheComposedProgram) {
+  TempDir dir;
+  {
+    SetupProgramFile program(dir / "Setup.exe", FakeStub());
+    program.Append(Bytes{1, 2, 3, 4});
+    program.AddExternal("_gent.exe", BytesOf("agent"));
+    program.Append(Bytes{5, 6});
+    program.Rewrite(1, Bytes{7, 8});
+    program.Rewrite(5, Bytes{9});
+    EXPECT_THROW(program.Rewrite(5, Bytes{9, 9}), std::out_of_range);
+    EXPECT_EQ(program.ArchiveSize(), 6u);
+    EXPECT_FALSE(std::filesystem::exists(dir / "Setup.exe"));
+    program.Commit();
+  }
+  EXPECT_EQ(ReadBytes(dir / "Setup.exe"), ComposeSetupProgram(FakeStub(), Bytes{1, 7, 8, 4, 5, 9}));
+  EXPECT_EQ(ReadText(dir / "_gent.exe"), "agent");
+  EXPECT_EQ(dir.Files(), (std::vector<std::string>{"Setup.exe", "_gent.exe"}));
+}
+
+TEST(SetupProgram, LeavesNothingBehindWhenNotCommitted) {
+  TempDir dir;
+  {
+    SetupProgramFile program(dir / "Setup.exe", FakeStub());
+    program.Append(Bytes{1, 2, 3});
+    program.AddExternal("_gent.exe", BytesOf("agent"));
+  }
+  EXPECT_TRUE(dir.Files().empty());
+  EXPECT_THROW(SetupProgramFile(dir / "Setup.exe", Bytes(kArchiveOffset + 1, 1)), std::length_error);
+  EXPECT_TRUE(dir.Files().empty());
 }
 
 TEST(SetupProgram, PadsTheStubToTheArchiveOffset) {

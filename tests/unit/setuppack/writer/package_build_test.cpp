@@ -1,6 +1,7 @@
 // Builds that a release engineer can rely on: the same bytes from the same
 // sources wherever and however often they are built, on any number of
-// threads; sizes the 32-bit fields cannot hold refused before any work.
+// threads, and the same as the archive built whole in memory; sizes the
+// 32-bit fields cannot hold refused before any work.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <latch>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "setuppack/host/errors.hpp"
@@ -19,6 +21,7 @@
 #include "setuppack/reader/verify.hpp"
 #include "setuppack/writer/build_progress.hpp"
 #include "setuppack/writer/package_writer.hpp"
+#include "setuppack/writer/setup_program.hpp"
 #include "setuppack/writer/work_queue.hpp"
 #include "support/sample_data.hpp"
 #include "support/temp_dir.hpp"
@@ -59,6 +62,47 @@ TEST(ReproducibleBuild, TheExampleGivesTheSameBytesWhereverAndWithAnyJobs) {
   const Bytes third = BuildCopyOfExample(c, fs::file_time_type::clock::now(), 8);
   EXPECT_TRUE(first == second);
   EXPECT_TRUE(first == third);
+}
+
+// Large members are written while the later ones are still being made, in
+// manifest order although they are made largest first: the program and the
+// external member file are the same with any number of jobs, and the same as
+// the archive built whole in memory, its header's external size included.
+TEST(ReproducibleBuild, AFewLargeMembersGiveTheSameProgramWithAnyJobsAsTheArchiveInMemory) {
+  TempDir dir;
+  dir.Write("small.txt", SampleText(3000, 1));
+  dir.Write("text.txt", SampleText(400 * 1024, 2));
+  dir.Write("program.bin", SampleBinary(320 * 1024, 3));
+  dir.Write("random.bin", RandomBytes(200 * 1024, 4));
+  dir.Write("system.dll", SampleBinary(200 * 1024, 5));
+  dir.Write("account.ini", "[account]\n");
+  dir.Write("stub.exe", FakeStub());
+  dir.Write("package.toml",
+            "[settings]\nrun_command = \"a.exe\"\ndefault_path = 'C:\\K'\n[header]\nipc_prefix = \"KO\"\n"
+            "[defaults]\ntime = 2024-05-01T09:00:00Z\ncompress = true\n"
+            "[[files]]\nsource = \"small.txt\"\ncompress = false\n"
+            "[[files]]\nsource = \"random.bin\"\n"
+            "[[files]]\nsource = \"text.txt\"\nexternal = true\n"
+            "[[files]]\nsource = \"system.dll\"\nsystem = true\nversion = \"2.0.0.1\"\n"
+            "[[files]]\nsource = \"program.bin\"\n"
+            "[[icons]]\nname = \"K\"\ntarget = \"a.exe\"\n"
+            "[trailing]\ntype = \"QZ\"\nconfig_name = \"c\"\n[[trailing.files]]\nsource = \"account.ini\"\n");
+  const Manifest manifest = LoadManifest(dir / "package.toml");
+  const PackageBuilder whole = BuildPackage(manifest, PackageOptions{});
+  ASSERT_EQ(whole.FinalHeader().externalSize, whole.files[2].data.size());
+  const Bytes expected = ComposeSetupProgram(FakeStub(), whole.ArchiveBytes());
+  for (unsigned jobs : {1u, 2u, 3u}) {
+    PackageOptions options;
+    options.jobs = jobs;
+    const fs::path out = dir / ("out" + std::to_string(jobs));
+    fs::create_directories(out);
+    const PackageSummary summary = WritePackage(manifest, out / "Setup.exe", dir / "stub.exe", options);
+    EXPECT_TRUE(ReadBytes(out / "Setup.exe") == expected) << jobs;
+    EXPECT_EQ(summary.programSize, expected.size()) << jobs;
+    EXPECT_EQ(summary.externalSize, whole.files[2].data.size()) << jobs;
+    EXPECT_TRUE(ReadBytes(out / "_ext.txt") == whole.files[2].data) << jobs;
+    EXPECT_EQ(summary.externalFiles, std::vector<fs::path>{out / "_ext.txt"}) << jobs;
+  }
 }
 
 // The "_" file of an external member is named on the host in UTF-8, as the
@@ -204,6 +248,51 @@ TEST(RunTasks, RethrowsTheFaultOfTheLowestIndexAmongThoseThatRan) {
     ADD_FAILURE() << "no fault";
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()), "3");
+  }
+}
+
+TEST(RunTasks, HandsEachReturnedTaskToTheCallingThreadOnce) {
+  for (unsigned jobs : {1u, 2u, 3u, 16u}) {
+    for (bool ticking : {false, true}) {
+      std::vector<std::size_t> order(40);
+      for (std::size_t i = 0; i < order.size(); ++i) order[i] = (i * 7) % order.size();
+      std::vector<std::atomic<bool>> ran(order.size());
+      std::vector<int> finished(order.size(), 0);
+      const std::thread::id caller = std::this_thread::get_id();
+      bool elsewhere = false, early = false;
+      std::function<void()> tick;
+      if (ticking) tick = [] {};
+      RunTasks(
+          order, jobs, [&](std::size_t i) { ran[i] = true; }, tick,
+          [&](std::size_t i) {
+            ++finished[i];
+            elsewhere = elsewhere || std::this_thread::get_id() != caller;
+            early = early || !ran[i];
+          },
+          std::chrono::milliseconds(1));
+      EXPECT_EQ(finished, std::vector<int>(order.size(), 1)) << jobs << " " << ticking;
+      EXPECT_FALSE(elsewhere) << jobs << " " << ticking;
+      EXPECT_FALSE(early) << jobs << " " << ticking;
+    }
+  }
+}
+
+TEST(RunTasks, StopsAfterAFinishedCallThrowsAndRethrowsItsFault) {
+  for (unsigned jobs : {1u, 2u}) {
+    const std::vector<std::size_t> order = {0, 1, 2, 3, 4, 5, 6, 7};
+    std::atomic<int> runs{0};
+    try {
+      RunTasks(
+          order, jobs, [&](std::size_t) { ++runs; }, {},
+          [&](std::size_t i) {
+            if (i == 1) throw std::runtime_error("finished 1");
+          });
+      ADD_FAILURE() << "no fault with " << jobs << " jobs";
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()), "finished 1") << jobs;
+    }
+    // One job: nothing after the task whose finished call threw.
+    if (jobs == 1) EXPECT_EQ(runs.load(), 2);
   }
 }
 
