@@ -75,6 +75,10 @@ add_executable(setup WIN32
 )
 target_include_directories(setup PRIVATE ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_BINARY_DIR}/resources)
 target_compile_options(setup PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${WIN32_COMPILE_FLAGS}>)
+# The setup state is zero at start: without its own data section, GCC puts it
+# in .bss, which takes no room in the file (in a section of its own, mingw's
+# GCC writes its zeros into .data).
+set_source_files_properties(src/state/setup_state.cpp PROPERTIES COMPILE_OPTIONS -fno-data-sections)
 target_compile_definitions(setup PRIVATE WIN32_LEAN_AND_MEAN _WIN32_IE=0x0400)
 target_link_options(setup PRIVATE
   -nostdlib -static -s -mwindows -Wl,--gc-sections -Wl,-e,_SetupEntry

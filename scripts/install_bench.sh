@@ -1,56 +1,75 @@
 #!/usr/bin/env bash
 # Installation speed of setup.exe against a plain copy of the same files
 # (scripts/bench.sh, `make bench`). Builds a package of 25 members of 1 to
-# 4 MiB (about 64 MiB) cut from the benchmark corpus, once compressed and once
-# stored, then in one fresh 32-bit Wine prefix runs, interleaved for ROUNDS
-# rounds (default 5): a silent installation of each package
-# (`setup.exe /S /D dir`) and `xcopy` of the installed files. Prints the median
-# of each and the ratios installation/copy. Prints figures only.
+# 4 MiB (about 64 MiB) in the root and four folders, cut from the benchmark
+# corpus, once compressed and once stored, then in one fresh 32-bit Wine
+# prefix runs, interleaved for ROUNDS rounds (default 5): a silent
+# installation of each package (`setup.exe /S /D dir`) and `xcopy` of the
+# installed files. Wine's desktop is kept running throughout, as Windows'
+# is. Prints the median of each and the ratios installation/copy, with the
+# load average.
+#
+# Then the figures that do not depend on the machine: the file system calls
+# per MiB installed of one more run of each, counted in Wine's trace of its
+# relayed calls (WINEDEBUG=+relay, scripts/file_calls.awk): ntdll's file calls
+# made inside the program's own Win32 calls, so setup.exe and xcopy are
+# counted at the same layer, Wine's start-up left out.
+#
+# Wine runs natively where this kernel runs its 32-bit loader, otherwise in
+# the emulated machine (scripts/i386-machine.sh), where times are distorted
+# and say so; the members and packages are made on the host first.
 #
 # Usage: scripts/install_bench.sh [CORPUS_DIR] [WORK_DIR]
 # Expects build/bin/setuppack and build/bin/setup.exe (make build).
+#   INSTALL_BENCH_BASELINE=other/setup.exe  measures a second setup program
+#                                           beside it, in the same rounds
+# Prints figures only: nothing here passes or fails on speed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-corpus=${1:-build/corpus}
+corpus=$(realpath -m "${1:-build/corpus}")
 work=$(realpath -m "${2:-build/install_bench}")
 rounds=${ROUNDS:-5}
+baseline=${INSTALL_BENCH_BASELINE:-}
+mib=$((1024 * 1024))
 
 source scripts/wine_session.sh
-if ! wine_runs; then
-  echo "install benchmark: skipped, this machine cannot run Wine's 32-bit loader (wine --version fails)"
-  exit 0
-fi
-for tool in build/bin/setuppack build/bin/setup.exe; do
-  if [[ ! -x $tool && ! -f $tool ]]; then
-    echo "install benchmark: $tool is missing; run make build first" >&2
-    exit 1
-  fi
-done
 
-rm -rf "$work"
-mkdir -p "$work/members"
+# The packages: "" for setup.exe, "baseline" for the second one.
+stubs=("")
+[[ -n $baseline ]] && stubs+=(baseline)
 
-# The members: 25 sizes spread evenly from 1 MiB to 4 MiB, in shuffled order,
-# cut in turn from the three corpus files at offsets that vary, so that text,
-# binary and compressed data mix.
-sources=(text.bin binary.bin compressed.bin)
-mib=$((1024 * 1024))
-total=0
-for i in $(seq 0 24); do
-  size=$((mib + (i * 7 % 25) * 3 * mib / 24))
-  source=$corpus/${sources[$((i % 3))]}
-  span=$(( $(stat -c %s "$source") - size ))
-  offset=$(( (i * 2654435) % (span + 1) ))
-  dd if="$source" of="$(printf '%s/members/member%02d.%s' "$work" "$i" "${sources[$((i % 3))]%.bin}")" \
-     bs=1M iflag=skip_bytes,count_bytes skip="$offset" count="$size" status=none
-  total=$((total + size))
-done
+if [[ -z ${INSTALL_BENCH_PREPARED:-} ]]; then
+  for tool in build/bin/setuppack build/bin/setup.exe build/bin/tests/probe_message.exe $baseline; do
+    if [[ ! -f $tool ]]; then
+      echo "install benchmark: $tool is missing; run make build first" >&2
+      exit 1
+    fi
+  done
+  rm -rf "$work"
+  mkdir -p "$work/members"
 
-for kind in compressed stored; do
-  compress=false
-  [[ $kind == compressed ]] && compress=true
-  cat > "$work/$kind.toml" <<EOF
+  # The members: 25 sizes spread evenly from 1 MiB to 4 MiB, in shuffled
+  # order, cut in turn from the three corpus files at offsets that vary, so
+  # that text, binary and compressed data mix; in turn in the root and in
+  # four folders up to three levels deep, as a program's files lie.
+  sources=(text.bin binary.bin compressed.bin)
+  folders=("" program program/data program/data/sets docs)
+  for i in $(seq 0 24); do
+    size=$((mib + (i * 7 % 25) * 3 * mib / 24))
+    source=$corpus/${sources[$((i % 3))]}
+    span=$(( $(stat -c %s "$source") - size ))
+    offset=$(( (i * 2654435) % (span + 1) ))
+    folder=$work/members/${folders[$((i % 5))]}
+    mkdir -p "$folder"
+    dd if="$source" of="$(printf '%s/member%02d.%s' "$folder" "$i" "${sources[$((i % 3))]%.bin}")" \
+       bs=1M iflag=skip_bytes,count_bytes skip="$offset" count="$size" status=none
+  done
+
+  for kind in compressed stored; do
+    compress=false
+    [[ $kind == compressed ]] && compress=true
+    cat > "$work/$kind.toml" <<EOF
 [settings]
 run_command = "member00.text"
 default_path = 'C:\\bench\\default'
@@ -65,23 +84,74 @@ compress = $compress
 [[files]]
 tree = "members"
 EOF
-  build/bin/setuppack build "$work/$kind.toml" -o "$work/$kind.exe" --quiet >/dev/null
-done
+    build/bin/setuppack build "$work/$kind.toml" -o "$work/$kind.exe" --quiet >/dev/null
+    if [[ -n $baseline ]]; then
+      build/bin/setuppack build "$work/$kind.toml" -o "$work/baseline-$kind.exe" --stub "$baseline" \
+        --quiet >/dev/null
+    fi
+  done
+  export INSTALL_BENCH_PREPARED=1
+fi
 
-start_wine_session "$work/prefix" 1024x768x24
+run_where_wine_runs "$0" "$@"
+
+where=natively
+prefix=$work/prefix
+if [[ -n ${I386_MACHINE:-} ]]; then
+  where="emulated (qemu, software emulation: times distorted)"
+  # The prefix and everything timed live on the machine's tmpfs: over 9p,
+  # every file call would cross to the host.
+  prefix=/tmp/korvane-install-bench/prefix
+fi
+
+start_wine_session "$prefix" 1024x768x24
 # A persistent server from here on: each run starts without its start-up.
-# `wine program` returns when the program has ended.
+# `wine program` returns when the program has ended. The session's last
+# server ends first: -p cannot take over one that runs.
+wineserver -w
 wineserver -p
+
+# Wine's desktop (explorer.exe) runs while a window exists, and is started
+# again by the next program that makes one: on Windows it is always there.
+# A message box kept open keeps it up through the runs, so that setup.exe is
+# not charged with the start of Wine's desktop each time.
+wine build/bin/tests/probe_message.exe >/dev/null 2>&1 &
 
 drive=$WINEPREFIX/drive_c/bench
 mkdir -p "$drive"
-cp "$work/compressed.exe" "$work/stored.exe" "$drive/"
+cp "$work"/*.exe "$drive/"
 # The files that xcopy copies: the stored package installed once.
 wine 'C:\bench\stored.exe' /S /D 'C:\bench\files' >/dev/null 2>&1
 if ! diff -r "$work/members" "$drive/files" >/dev/null; then
   echo "install benchmark: the installed files differ from the members" >&2
   exit 1
 fi
+# xcopy started by its path: by its bare name, `wine` would start it through
+# start.exe, one process more.
+xcopy=('C:\windows\system32\xcopy.exe' 'C:\bench\files' 'C:\bench\out\' /E /I /Q /Y)
+
+# The runs: copy, and each package of each setup program.
+kinds=(copy)
+for stub in "${stubs[@]}"; do
+  for kind in compressed stored; do
+    kinds+=("${stub:+$stub-}$kind")
+  done
+done
+run_kind() {
+  rm -rf "$drive/out"
+  if [[ $1 == copy ]]; then
+    wine "${xcopy[@]}"
+  else
+    wine "C:\\bench\\$1.exe" /S /D 'C:\bench\out'
+  fi
+}
+# What a run left in out must be the members, byte for byte.
+check_out() {
+  if ! diff -r "$work/members" "$drive/out" >/dev/null; then
+    echo "install benchmark: $1 left files that differ from the members" >&2
+    exit 1
+  fi
+}
 
 # Seconds that a command takes, wall clock.
 seconds() {
@@ -93,30 +163,69 @@ seconds() {
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-: > "$work/compressed.times"
-: > "$work/stored.times"
-: > "$work/copy.times"
-for round in $(seq 1 "$rounds"); do
-  for kind in compressed stored copy; do
-    rm -rf "$drive/out"
-    if [[ $kind == copy ]]; then
-      seconds wine xcopy 'C:\bench\files' 'C:\bench\out\' /E /I /Q /Y >> "$work/$kind.times"
-    else
-      seconds wine "C:\\bench\\$kind.exe" /S /D 'C:\bench\out' >> "$work/$kind.times"
-    fi
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+for kind in "${kinds[@]}"; do : > "$work/$kind.times"; done
+for _ in $(seq 1 "$rounds"); do
+  for kind in "${kinds[@]}"; do
+    seconds run_kind "$kind" >> "$work/$kind.times"
   done
 done
-if ! diff -r "$work/members" "$drive/out" >/dev/null; then
-  echo "install benchmark: the copied files differ from the members" >&2
-  exit 1
-fi
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
+total=$(find "$work/members" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
+label() {
+  case $1 in
+    copy) echo "xcopy of the files" ;;
+    baseline-*) echo "baseline setup.exe, ${1#baseline-}" ;;
+    *) echo "setup.exe /S, $1" ;;
+  esac
+}
 copy=$(median < "$work/copy.times")
-echo "install benchmark: $(ls "$work/members" | wc -l) members, $((total / mib)) MiB," \
+echo "install benchmark: $(find "$work/members" -type f | wc -l) members in" \
+     "$(find "$work/members" -mindepth 1 -type d | wc -l) folders, $((total / mib)) MiB," \
      "compressed package $(( $(stat -c %s "$work/compressed.exe") / mib )) MiB; $rounds rounds interleaved;" \
-     "load average $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '  %-28s %8s s\n' "xcopy of the files" "$copy"
-for kind in compressed stored; do
+     "Wine ran $where"
+echo "  load average $load_before before the rounds, $load_after after them"
+printf '  %-30s %8s s\n' "$(label copy)" "$copy"
+for kind in "${kinds[@]:1}"; do
   m=$(median < "$work/$kind.times")
-  printf '  %-28s %8s s   %5s x copy\n' "setup.exe /S, $kind" "$m" "$(awk -v a="$m" -v b="$copy" 'BEGIN { printf "%.2f", a / b }')"
+  printf '  %-30s %8s s   %5s x copy\n' "$(label "$kind")" "$m" \
+    "$(awk -v a="$m" -v b="$copy" 'BEGIN { printf "%.2f", a / b }')"
+done
+
+# The file calls, one traced run of each. The trace keeps KERNEL32, through
+# which the programs reach the file system, and ntdll's file calls below it.
+nt_calls=(NtCreateFile NtOpenFile NtReadFile NtWriteFile NtClose NtSetInformationFile
+          NtQueryInformationFile NtQueryAttributesFile NtQueryFullAttributesFile
+          NtQueryDirectoryFile NtQueryVolumeInformationFile NtFlushBuffersFile NtFsControlFile
+          NtDeviceIoControlFile NtDeleteFile NtLockFile NtUnlockFile)
+include=KERNEL32
+for call in "${nt_calls[@]}"; do include+=";ntdll.$call"; done
+wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d "$include" /f >/dev/null 2>&1
+# The bounds of a program's image: its base and size from the PE header.
+image_bounds() {
+  local pe base size
+  pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  base=$(od -An -tu4 -j$((pe + 52)) -N4 "$1" | tr -d ' ')
+  size=$(od -An -tu4 -j$((pe + 80)) -N4 "$1" | tr -d ' ')
+  printf '%08x %08x\n' "$base" $((base + size))
+}
+xcopy_image=$(find /usr/lib/wine /usr/lib/i386-linux-gnu/wine -path '*i386-windows/xcopy.exe' 2>/dev/null | head -n 1)
+echo "file system calls per MiB installed, counted as Wine sees them (one traced run each; ntdll's file"
+echo "calls made inside the program's own Win32 calls; dirs: directories created; the same on any machine):"
+printf '  %-30s %7s %7s %7s %7s %7s %7s   %s\n' "" reads writes dirs opens other all "(whole process, start-up included)"
+for kind in "${kinds[@]}"; do
+  image=$work/$kind.exe
+  [[ $kind == copy ]] && image=$xcopy_image
+  read -r lo hi <<< "$(image_bounds "$image")"
+  trace=$(dirname "$prefix")/$kind.trace
+  WINEDEBUG=+relay run_kind "$kind" >/dev/null 2> "$trace"
+  check_out "$kind"
+  read -r -a counts <<< "$(awk -v lo="$lo" -v hi="$hi" -f scripts/file_calls.awk "$trace")"
+  rm -f "$trace"
+  line=$(printf '  %-30s' "$(label "$kind")")
+  for count in "${counts[@]:0:6}"; do
+    line+=$(awk -v n="$count" -v t="$total" -v m="$mib" 'BEGIN { printf " %7.2f", n * m / t }')
+  done
+  echo "$line   (${counts[5]} calls; ${counts[6]} in all)"
 done

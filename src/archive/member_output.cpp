@@ -2,6 +2,7 @@
 
 #include "archive/archive.hpp"
 #include "base/bounded_text.hpp"
+#include "format/member_directories.hpp"
 #include "format/member_name.hpp"
 #include "resources/resource.h"
 #include "state/setup_state.hpp"
@@ -25,11 +26,17 @@ bool WriteOutputFile(void* context, const void* data, std::uint32_t count) {
   return WriteFile(static_cast<HANDLE>(context), data, count, &written, nullptr) && written == count;
 }
 
+// Creates the folders of the member named at fileNamePart, level by level,
+// from the first one not known to exist: those of the last member created
+// are there already (format/member_directories.hpp). Failures, such as a
+// folder that exists, are left to the creation of the file to show.
 void CreateMemberDirectories() {
-  for (char* p = setupState.fileNamePart; *p != '\0'; ++p) {
+  SetupState& s = setupState;
+  char* name = s.fileNamePart;
+  for (char* p = name + FirstUnknownDirectory(s.createdDirectories, name); *p != '\0'; ++p) {
     if (*p != '\\') continue;
     *p = '\0';
-    CreateDirectoryA(setupState.targetPath, nullptr);
+    CreateDirectoryA(s.targetPath, nullptr);
     *p = '\\';
   }
 }
@@ -110,6 +117,8 @@ int CreateOutputFile(char* path, int createDirectories) {
     ShowErrorStringArg(ExtractionOwner(), IDS_CANNOT_CREATE_FILE, path);
     return 1;
   }
+  // The file exists, so every folder of its name does.
+  if (createDirectories) RememberDirectories(s.createdDirectories, s.fileNamePart);
   return 0;
 }
 

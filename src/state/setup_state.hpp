@@ -11,6 +11,7 @@
 
 #include "base/bounded_text.hpp"
 #include "format/layout.hpp"
+#include "format/member_directories.hpp"
 #include "format/member_stream.hpp"
 
 
@@ -70,6 +71,9 @@ struct SetupState {
   // file table is extracted, pass-through otherwise.
   ReadAhead readAhead;
   WriteBehind writeBehind;
+  // The folders below targetPath that the last member created has shown to
+  // exist; none at the start.
+  KnownDirectories createdDirectories;
   std::uint32_t progressDone;
   std::uint32_t progressTotal;
 
