@@ -34,7 +34,8 @@ public:
   // Appends bytes to the archive.
   void Append(std::span<const std::uint8_t> bytes);
   // Writes bytes over archive bytes already appended, from `archiveOffset`
-  // (0 is the archive header's first byte) on.
+  // (0 is the archive header's first byte) on. Throws std::out_of_range for
+  // bytes not appended yet.
   void Rewrite(std::uint64_t archiveOffset, std::span<const std::uint8_t> bytes);
   // Writes and closes the external member file `fileName` (an archive name,
   // turned into a host name beside the program). Throws FileError when it
