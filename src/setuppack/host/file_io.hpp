@@ -70,8 +70,12 @@ public:
 private:
   std::filesystem::path target_;
   std::string temporary_;   // empty once committed or removed
+  static constexpr std::uint64_t kWritebackStep = 1 << 20;
+
   std::FILE* file_ = nullptr;
   int error_ = 0;           // errno of the first failed write
+  std::uint64_t written_ = 0;     // bytes appended by Write
+  std::uint64_t handedOver_ = 0;  // of them, bytes handed to the disk before Close
 };
 
 // One file of a set that WriteFilesAtomically writes together.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -129,6 +130,26 @@ TEST(AtomicFile, WritesOverEarlierBytesAndAppendsAfterThem) {
     file.Commit();
   }
   EXPECT_EQ(ReadText(dir / "out"), "Header: 7, body and more");
+}
+
+// Large files are handed to the disk piece by piece while they are written;
+// what arrives is every byte in order, earlier bytes written over included.
+TEST(AtomicFile, KeepsEveryByteOfALargeFileWrittenInPieces) {
+  TempDir dir;
+  std::vector<std::uint8_t> expected;
+  {
+    AtomicFile file(dir / "out");
+    for (std::uint32_t piece = 0; piece < 7; ++piece) {
+      std::vector<std::uint8_t> bytes(700 * 1024 + piece);
+      for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + piece);
+      file.Write(bytes);
+      expected.insert(expected.end(), bytes.begin(), bytes.end());
+    }
+    file.WriteAt(3, BytesOf("head"));
+    file.Commit();
+  }
+  std::copy_n("head", 4, expected.begin() + 3);
+  EXPECT_TRUE(ReadWholeFile(dir / "out") == expected);
 }
 
 TEST(AtomicFile, LeavesTheTargetAloneUntilCommitted) {
