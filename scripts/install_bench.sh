@@ -93,7 +93,14 @@ EOF
   export INSTALL_BENCH_PREPARED=1
 fi
 
+# In the emulated machine, the load that counts is the host's: it is noted
+# before the machine starts and printed when it has ended.
+export INSTALL_BENCH_HOST_LOAD=${INSTALL_BENCH_HOST_LOAD:-$(cut -d' ' -f1-3 /proc/loadavg)}
+if [[ -z ${I386_MACHINE:-} ]]; then
+  trap 'echo "  host load average $INSTALL_BENCH_HOST_LOAD before the machine started, $(cut -d" " -f1-3 /proc/loadavg) after it ended"' EXIT
+fi
 run_where_wine_runs "$0" "$@"
+trap - EXIT
 
 where=natively
 prefix=$work/prefix
@@ -185,7 +192,11 @@ echo "install benchmark: $(find "$work/members" -type f | wc -l) members in" \
      "$(find "$work/members" -mindepth 1 -type d | wc -l) folders, $((total / mib)) MiB," \
      "compressed package $(( $(stat -c %s "$work/compressed.exe") / mib )) MiB; $rounds rounds interleaved;" \
      "Wine ran $where"
-echo "  load average $load_before before the rounds, $load_after after them"
+if [[ -n ${I386_MACHINE:-} ]]; then
+  echo "  the machine's load average $load_before before the rounds, $load_after after them"
+else
+  echo "  load average $load_before before the rounds, $load_after after them"
+fi
 printf '  %-30s %8s s\n' "$(label copy)" "$copy"
 for kind in "${kinds[@]:1}"; do
   m=$(median < "$work/$kind.times")
@@ -199,7 +210,7 @@ nt_calls=(NtCreateFile NtOpenFile NtReadFile NtWriteFile NtClose NtSetInformatio
           NtQueryInformationFile NtQueryAttributesFile NtQueryFullAttributesFile
           NtQueryDirectoryFile NtQueryVolumeInformationFile NtFlushBuffersFile NtFsControlFile
           NtDeviceIoControlFile NtDeleteFile NtLockFile NtUnlockFile)
-include=KERNEL32
+include='KERNEL32.*'
 for call in "${nt_calls[@]}"; do include+=";ntdll.$call"; done
 wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /d "$include" /f >/dev/null 2>&1
 # The bounds of a program's image: its base and size from the PE header.
