@@ -42,7 +42,17 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "apt-get update failed (attempt $attempt)"
     sleep $((attempt * 10))
   done
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  install=(env DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends)
+  if ! "${install[@]}" "${missing[@]}" >/dev/null; then
+    # The i386 packages must match the versions of their amd64 twins. When
+    # one index of the security archive failed above, its newer amd64
+    # versions have no i386 twins to pair with: take the release's own
+    # versions instead (signed indexes either way), and leave the security
+    # updates to the next run.
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    echo "Installing from $codename's own versions"
+    "${install[@]}" -t "$codename" "${missing[@]}" >/dev/null
+  fi
 fi
 
 if [ ! -d tests/oracle/node_modules/node-pkware ]; then
