@@ -65,6 +65,35 @@ TEST_F(Extraction, MemberSubdirectoriesAreCreated) {
   EXPECT_EQ(ReadText(Installed("docs/de/guide.txt")), "Anleitung");
 }
 
+// Folders are created only where the last member's folders end: siblings,
+// a deeper folder, a return to the root and to an earlier folder, and a
+// folder spelt in another case all land where their names say.
+TEST_F(Extraction, MembersFindTheirFoldersWhicheverMemberMadeThem) {
+  const std::vector<std::pair<std::string, std::string>> members = {
+      {"a\\b\\one.txt", "a/b/one.txt"}, {"a\\two.txt", "a/two.txt"},
+      {"a\\c\\d\\three.txt", "a/c/d/three.txt"}, {"top.txt", "top.txt"},
+      {"a\\b\\four.txt", "a/b/four.txt"}, {"A\\C\\five.txt", "a/c/five.txt"},
+      {"a\\c\\d\\e\\six.txt", "a/c/d/e/six.txt"}};
+  PackageBuilder package = NewPackage();
+  for (const auto& [name, path] : members) package.AddFile(name, path);
+  WritePackage(package);
+  EXPECT_EQ(RunSetup(SilentArgs()), 0);
+  for (const auto& [name, path] : members) EXPECT_EQ(ReadText(Installed(path)), path) << name;
+}
+
+TEST_F(Extraction, FileWhereAFolderIsNeededShowsString5) {
+  PackageBuilder package = NewPackage();
+  package.AddFile("a\\first.txt", "first");
+  package.AddFile("a\\b\\second.txt", "second");
+  WritePackage(package);
+  fs::create_directories(Installed("a"));
+  WriteText(Installed("a/b"), "a file, not a folder");
+  EXPECT_EQ(ExpectBoxAndExit(kFileNotCreatedPrefix + InstallDir() + "\\a\\b\\second.txt" + kFileNotCreatedSuffix),
+            1);
+  EXPECT_EQ(ReadText(Installed("a/first.txt")), "first");
+  EXPECT_EQ(ReadText(Installed("a/b")), "a file, not a folder");
+}
+
 TEST_F(Extraction, InstalledFilesGetTheStoredLastWriteTime) {
   PackageBuilder package = NewPackage();
   package.AddFile("a.txt", "a").lastWriteTime = kSampleTime;
