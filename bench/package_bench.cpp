@@ -10,8 +10,12 @@
 //     (text, binary, compressed, text, ...), built with one job and with two,
 //     where a member left to one thread at the end shows at once.
 // Times are wall time of the whole build as `setuppack build` does it
-// (reading, compressing, writing the setup program), the best of three runs;
-// the processor time is that of the fastest run, all threads.
+// (reading, compressing, writing the setup program). The one-job and the
+// many-job builds alternate for five rounds, so that both meet the same
+// machine (a shared host's speed drifts by a fifth within a minute): each
+// line gives the median of its rounds and the processor time of all threads
+// in that round, the ratio is the median of the rounds' own ratios, and
+// "cores busy" is processor time over wall time of the many-job builds.
 #include <unistd.h>
 
 #include <algorithm>
@@ -100,9 +104,8 @@ void PrintLoad(const char* when) {
 }
 
 struct Timing {
-  double wall = 1e30;
-  double cpu = 0;  // of the fastest run: cpu/wall is the cores it kept busy
-  std::vector<std::uint8_t> program;
+  double wall = 0;
+  double cpu = 0;  // all threads
 };
 
 Timing TimeBuild(const Manifest& manifest, const fs::path& dir, unsigned jobs) {
@@ -111,41 +114,50 @@ Timing TimeBuild(const Manifest& manifest, const fs::path& dir, unsigned jobs) {
     const std::uint8_t bytes[64] = {'M', 'Z'};
     WriteFile(stub, bytes, sizeof bytes);
   }
-  const fs::path output = dir / ("Setup" + std::to_string(jobs) + ".exe");
-  Timing best;
-  for (int run = 0; run < 3; ++run) {
-    PackageOptions options;
-    options.jobs = jobs;
-    const auto start = Clock::now();
-    const double cpuStart = CpuSeconds();
-    WritePackage(manifest, output, stub, options);
-    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    if (wall < best.wall) {
-      best.wall = wall;
-      best.cpu = CpuSeconds() - cpuStart;
-    }
-  }
-  best.program = ReadFile(output);
-  return best;
+  PackageOptions options;
+  options.jobs = jobs;
+  const auto start = Clock::now();
+  const double cpuStart = CpuSeconds();
+  WritePackage(manifest, dir / ("Setup" + std::to_string(jobs) + ".exe"), stub, options);
+  return {std::chrono::duration<double>(Clock::now() - start).count(), CpuSeconds() - cpuStart};
 }
 
-// Builds with one job and with `jobs`; prints both and their ratio. Returns
-// false when the setup programs differ.
+constexpr int kRounds = 5;
+
+// The median round by wall time.
+Timing Median(std::vector<Timing> runs) {
+  std::sort(runs.begin(), runs.end(), [](const Timing& a, const Timing& b) { return a.wall < b.wall; });
+  return runs[runs.size() / 2];
+}
+
+// Builds with one job and with `jobs`, alternating; prints both and their
+// ratio. Returns false when the setup programs differ.
 bool Compare(const fs::path& manifestPath, unsigned jobs) {
   const Manifest manifest = LoadManifest(manifestPath);
   const fs::path dir = manifestPath.parent_path();
   PrintLoad("before");
-  const Timing one = TimeBuild(manifest, dir, 1);
-  const Timing more = TimeBuild(manifest, dir, jobs);
+  std::vector<Timing> ones, mores;
+  std::vector<double> ratios;
+  for (int round = 0; round < kRounds; ++round) {
+    ones.push_back(TimeBuild(manifest, dir, 1));
+    mores.push_back(TimeBuild(manifest, dir, jobs));
+    ratios.push_back(ones.back().wall / mores.back().wall);
+  }
+  std::sort(ratios.begin(), ratios.end());
+  const Timing one = Median(ones);
+  const Timing more = Median(mores);
   std::printf("build, 1 job:   %6.2f s (processor time %6.2f s)\n", one.wall, one.cpu);
-  std::printf("build, %u jobs:  %6.2f s (processor time %6.2f s)\n", jobs, more.wall, more.cpu);
-  std::printf("ratio:          %6.2fx\n", one.wall / more.wall);
+  std::printf("build, %u jobs:  %6.2f s (processor time %6.2f s, cores busy %.2f)\n", jobs, more.wall,
+              more.cpu, more.cpu / more.wall);
+  std::printf("ratio:          %6.2fx (median of %d alternating rounds; lowest %.2fx, highest %.2fx)\n",
+              ratios[ratios.size() / 2], kRounds, ratios.front(), ratios.back());
   PrintLoad("after");
-  if (one.program != more.program) {
+  const std::vector<std::uint8_t> oneProgram = ReadFile(dir / "Setup1.exe");
+  if (oneProgram != ReadFile(dir / ("Setup" + std::to_string(jobs) + ".exe"))) {
     std::printf("the setup programs differ between 1 and %u jobs\n", jobs);
     return false;
   }
-  std::printf("setup programs identical (%zu bytes)\n", one.program.size());
+  std::printf("setup programs identical (%zu bytes)\n", oneProgram.size());
   return true;
 }
 
