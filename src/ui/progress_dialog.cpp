@@ -16,7 +16,12 @@ namespace {
 // Dialog captions read string 2 whole.
 constexpr int kDialogCaptionSize = 64;
 
-UINT lastPercent = ~0u;
+ProgressDisplay display;
+
+void MoveBar(UINT percent) {
+  SetProgressPosition(setupState.progressBar, percent);
+  ProcessPendingMessages();
+}
 
 }  // namespace
 
@@ -80,14 +85,16 @@ void SetProgressPosition(HWND bar, UINT percent) { SendMessageA(bar, PBM_SETPOS,
 
 void UpdateProgressBar() {
   if (setupState.progressBar == nullptr) return;
-  const UINT percent = ProgressPercent(setupState.progressDone, setupState.progressTotal);
   // Called for every read: the bar is told, and the messages passed on, only
-  // when its position actually moves. Nothing else sets it after the dialog's
-  // start at 0.
-  if (percent == lastPercent) return;
-  lastPercent = percent;
-  SetProgressPosition(setupState.progressBar, percent);
-  ProcessPendingMessages();
+  // when its position moves, and not more often than the eye can follow.
+  // Nothing else sets it after the dialog's start at 0.
+  const UINT percent = ProgressPercent(setupState.progressDone, setupState.progressTotal);
+  if (TakeProgress(display, percent, GetTickCount())) MoveBar(percent);
+}
+
+void CatchUpProgressBar() {
+  if (setupState.progressBar == nullptr) return;
+  if (CatchUpProgress(display, GetTickCount())) MoveBar(display.shown);
 }
 
 void SetStatusText(const char* path) {
@@ -111,4 +118,9 @@ void CenterWindowOnScreen(HWND window, int setCaption) {
   MoveWindow(window, x, y, width, height, FALSE);
 }
 
-HWND ExtractionOwner() { return setupState.progressDialog; }
+HWND ExtractionOwner() {
+  // The box about to be shown stops the installation where it is: the bar
+  // shows that place while the box waits.
+  CatchUpProgressBar();
+  return setupState.progressDialog;
+}

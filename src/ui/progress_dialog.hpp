@@ -18,7 +18,11 @@ void ShowInstallingPhase();
 void ShowIconPhase();
 void DestroyProgressDialog();
 void SetProgressPosition(HWND bar, UINT percent);
+// Moves the bar to the consumed percentage, at most every
+// kProgressRedrawInterval milliseconds (ui/message_format.hpp).
 void UpdateProgressBar();
+// Moves the bar to the latest percentage if it lags behind.
+void CatchUpProgressBar();
 // Shows `path` in the status line of the progress dialog.
 void SetStatusText(const char* path);
 // Lets the progress dialog (and any window of this thread) paint and answer
@@ -26,5 +30,5 @@ void SetStatusText(const char* path);
 void ProcessPendingMessages();
 void CenterWindowOnScreen(HWND window, int setCaption);
 // The owner for boxes raised while files are extracted: the progress dialog
-// while it exists, else none.
+// while it exists, else none. The bar is brought up to date first.
 HWND ExtractionOwner();
