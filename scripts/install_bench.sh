@@ -6,8 +6,10 @@
 # prefix runs, interleaved for ROUNDS rounds (default 5): a silent
 # installation of each package (`setup.exe /S /D dir`) and `xcopy` of the
 # installed files. Wine's desktop is kept running throughout, as Windows'
-# is. Prints the median of each and the ratios installation/copy, with the
-# load average.
+# is. Prints the median and the fastest time of each, and the ratio
+# installation/copy as the median of the rounds' own ratios (a shared host's
+# speed drifts within a run; the two runs of a round meet the same one),
+# with the load average.
 #
 # Then the figures that do not depend on the machine: the file system calls
 # per MiB installed of one more run of each, counted in Wine's trace of its
@@ -90,6 +92,16 @@ EOF
         --quiet >/dev/null
     fi
   done
+  # What start-up costs: a package of one small member, a copy of one file.
+  mkdir -p "$work/one"
+  echo "one small member" > "$work/one/startup.txt"
+  sed -e 's/tree = "members"/tree = "one"/' -e 's/compress = true/compress = false/' \
+    "$work/compressed.toml" > "$work/startup.toml"
+  build/bin/setuppack build "$work/startup.toml" -o "$work/startup.exe" --quiet >/dev/null
+  if [[ -n $baseline ]]; then
+    build/bin/setuppack build "$work/startup.toml" -o "$work/baseline-startup.exe" --stub "$baseline" \
+      --quiet >/dev/null
+  fi
   export INSTALL_BENCH_PREPARED=1
 fi
 
@@ -127,6 +139,7 @@ wine build/bin/tests/probe_message.exe >/dev/null 2>&1 &
 drive=$WINEPREFIX/drive_c/bench
 mkdir -p "$drive"
 cp "$work"/*.exe "$drive/"
+cp -r "$work/one" "$drive/one"
 # The files that xcopy copies: the stored package installed once.
 wine 'C:\bench\stored.exe' /S /D 'C:\bench\files' >/dev/null 2>&1
 if ! diff -r "$work/members" "$drive/files" >/dev/null; then
@@ -137,17 +150,22 @@ fi
 # start.exe, one process more.
 xcopy=('C:\windows\system32\xcopy.exe' 'C:\bench\files' 'C:\bench\out\' /E /I /Q /Y)
 
-# The runs: copy, and each package of each setup program.
+# The runs: copy, and each package of each setup program; then their
+# start-up: the copy of one file, the package of one small member.
 kinds=(copy)
+startups=(copy-startup)
 for stub in "${stubs[@]}"; do
   for kind in compressed stored; do
     kinds+=("${stub:+$stub-}$kind")
   done
+  startups+=("${stub:+$stub-}startup")
 done
 run_kind() {
   rm -rf "$drive/out"
   if [[ $1 == copy ]]; then
     wine "${xcopy[@]}"
+  elif [[ $1 == copy-startup ]]; then
+    wine "${xcopy[0]}" 'C:\bench\one' "${xcopy[@]:2}"
   else
     wine "C:\\bench\\$1.exe" /S /D 'C:\bench\out'
   fi
@@ -171,9 +189,9 @@ seconds() {
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
-for kind in "${kinds[@]}"; do : > "$work/$kind.times"; done
+for kind in "${kinds[@]}" "${startups[@]}"; do : > "$work/$kind.times"; done
 for _ in $(seq 1 "$rounds"); do
-  for kind in "${kinds[@]}"; do
+  for kind in "${kinds[@]}" "${startups[@]}"; do
     seconds run_kind "$kind" >> "$work/$kind.times"
   done
 done
@@ -183,6 +201,9 @@ total=$(find "$work/members" -type f -printf '%s\n' | awk '{ s += $1 } END { pri
 label() {
   case $1 in
     copy) echo "xcopy of the files" ;;
+    copy-startup) echo "xcopy of one file" ;;
+    startup) echo "setup.exe /S, one small member" ;;
+    baseline-startup) echo "baseline setup.exe, one member" ;;
     baseline-*) echo "baseline setup.exe, ${1#baseline-}" ;;
     *) echo "setup.exe /S, $1" ;;
   esac
@@ -197,11 +218,27 @@ if [[ -n ${I386_MACHINE:-} ]]; then
 else
   echo "  load average $load_before before the rounds, $load_after after them"
 fi
-printf '  %-30s %8s s\n' "$(label copy)" "$copy"
+printf '  %-30s %8s %8s   %s\n' "" median fastest "x copy: median of the rounds' ratios"
+printf '  %-30s %8s %8s\n' "$(label copy)" "$copy" "$(sort -n "$work/copy.times" | head -n 1)"
 for kind in "${kinds[@]:1}"; do
-  m=$(median < "$work/$kind.times")
-  printf '  %-30s %8s s   %5s x copy\n' "$(label "$kind")" "$m" \
-    "$(awk -v a="$m" -v b="$copy" 'BEGIN { printf "%.2f", a / b }')"
+  ratio=$(paste "$work/$kind.times" "$work/copy.times" | awk '{ printf "%.4f\n", $1 / $2 }' | median)
+  printf '  %-30s %8s %8s   %5.2f\n' "$(label "$kind")" "$(median < "$work/$kind.times")" \
+    "$(sort -n "$work/$kind.times" | head -n 1)" "$ratio"
+done
+echo "  start-up, and the time beyond it (median less the start-up's median):"
+for kind in "${startups[@]}"; do
+  printf '  %-30s %8s %8s\n' "$(label "$kind")" "$(median < "$work/$kind.times")" \
+    "$(sort -n "$work/$kind.times" | head -n 1)"
+done
+beyond() { awk -v a="$(median < "$work/$1.times")" -v b="$(median < "$work/$2.times")" 'BEGIN { printf "%.3f", a - b }'; }
+copy_beyond=$(beyond copy copy-startup)
+printf '  %-30s %8s\n' "beyond start-up: xcopy" "$copy_beyond"
+for kind in "${kinds[@]:1}"; do
+  startup=startup
+  [[ $kind == baseline-* ]] && startup=baseline-startup
+  b=$(beyond "$kind" "$startup")
+  printf '  %-30s %8s   %5s x copy\n' "beyond start-up: ${kind/-/, }" "$b" \
+    "$(awk -v a="$b" -v c="$copy_beyond" 'BEGIN { printf "%.2f", a / c }')"
 done
 
 # The file calls, one traced run of each. The trace keeps KERNEL32, through
