@@ -577,6 +577,28 @@ inline std::uint8_t* FlushBlock(ExplodeWork* w, std::uint8_t* out) {
 // The main loop with a 64-bit bit buffer: decodes tokens into the window and
 // writes full blocks until the end code or the end of input. Returns
 // kEndToken or kErrorToken and leaves the output position in *outputPosition.
+// One token through the field-by-field path, which asks for input as it
+// needs it (through `reader`, the caller's reader for the callbacks; `in`
+// follows it): a literal or a match written at `out`, which moves behind it.
+// Rare in the fast loops (near the end of each input block), so a match is
+// copied byte by byte. Returns the token; at kEndToken or above nothing is
+// written.
+template <typename BitWord>
+inline unsigned DecodeTokenSlowly(BitReader<BitWord>& in, BitReader<BitWord>& reader,
+                                  ExplodeWork* w, std::uint8_t*& out) {
+  unsigned distance = 0;
+  reader = in;
+  const unsigned token = DecodeToken(reader, w, &distance);
+  in = reader;
+  if (token < kMatchToken) {
+    *out++ = static_cast<std::uint8_t>(token);
+  } else if (token < kEndToken) {
+    const unsigned length = token - kMatchToken + 2;
+    for (unsigned i = 0; i < length; ++i, ++out) *out = out[-static_cast<std::ptrdiff_t>(distance)];
+  }
+  return token;
+}
+
 template <bool kCoded, typename BitWord>
 unsigned DecodeTokens(BitReader<BitWord>& reader, ExplodeWork* w, unsigned* outputPosition) {
   static_assert(!BitReader<BitWord>::kNarrow, "32 bits decode in DecodeTokensNarrow");
@@ -628,19 +650,8 @@ unsigned DecodeTokens(BitReader<BitWord>& reader, ExplodeWork* w, unsigned* outp
         out += length;
       }
     } else {
-      unsigned distance = 0;
-      reader = in;
-      token = DecodeToken(reader, w, &distance);
-      in = reader;
-      if (token < kMatchToken) {
-        *out++ = static_cast<std::uint8_t>(token);
-      } else if (token < kEndToken) {
-        // Rare here (near the end of each input block): byte by byte.
-        const unsigned length = token - kMatchToken + 2;
-        for (unsigned i = 0; i < length; ++i, ++out) *out = out[-static_cast<std::ptrdiff_t>(distance)];
-      } else {
-        break;
-      }
+      token = DecodeTokenSlowly(in, reader, w, out);
+      if (token >= kEndToken) break;
     }
     if (out >= flushAt) out = FlushBlock(w, out);
   }
@@ -730,18 +741,8 @@ unsigned DecodeTokensNarrow(BitReader<std::uint32_t>& reader, ExplodeWork* w,
       if (token == kEndToken) break;
     }
     if (out >= flushAt) out = FlushBlock(w, out);
-    unsigned distance = 0;
-    reader = in;
-    token = DecodeToken(reader, w, &distance);
-    in = reader;
-    if (token < kMatchToken) {
-      *out++ = static_cast<std::uint8_t>(token);
-    } else if (token < kEndToken) {
-      const unsigned length = token - kMatchToken + 2;
-      for (unsigned i = 0; i < length; ++i, ++out) *out = out[-static_cast<std::ptrdiff_t>(distance)];
-    } else {
-      break;
-    }
+    token = DecodeTokenSlowly(in, reader, w, out);
+    if (token >= kEndToken) break;
   }
   reader = in;
   *outputPosition = static_cast<unsigned>(out - window);
