@@ -1,6 +1,8 @@
 // Extraction of the main file table: stored members into the install and
 // system directories, their times, the SYS, DLR, EXT and CONFIG.DAT rules,
 // and the archive errors that stop the extraction.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "setup_fixture.hpp"
@@ -11,6 +13,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const std::string kFileNotCreatedPrefix = "Installation failed because file ";
+const std::string kFileNotCreatedSuffix = " could not be created.";
+
 class Extraction : public SetupTest {
 protected:
   std::optional<int> ExpectBoxAndExit(const std::string& text, std::vector<std::string> args = {}) {
@@ -20,6 +25,19 @@ protected:
       EXPECT_EQ(box->ownerText, kDialogCaption) << "not owned by the progress dialog";
     }
     return setup.Wait(kBoxTimeout);
+  }
+  // A package of `first` and `second`, where something the test put in the
+  // way keeps `second` from being created: string 5 names its path, and
+  // `first` stays installed.
+  void ExpectSecondNotCreated(const std::string& first, const std::string& second) {
+    PackageBuilder package = NewPackage();
+    package.AddFile(first, "first");
+    package.AddFile(second, "second");
+    WritePackage(package);
+    EXPECT_EQ(ExpectBoxAndExit(kFileNotCreatedPrefix + InstallDir() + "\\" + second + kFileNotCreatedSuffix), 1);
+    std::string firstPath = first;
+    std::replace(firstPath.begin(), firstPath.end(), '\\', '/');
+    EXPECT_EQ(ReadText(Installed(firstPath)), "first");
   }
   // A SYS member over the existing system file `existing` (a version file,
   // or none).
@@ -35,9 +53,6 @@ protected:
     return ReadText(SystemFile(name)) == "member data";
   }
 };
-
-const std::string kFileNotCreatedPrefix = "Installation failed because file ";
-const std::string kFileNotCreatedSuffix = " could not be created.";
 
 std::string CopyFailed(const std::string& path) {
   return "Installation failed because an error occurred while copying file " + path + ".";
@@ -82,15 +97,9 @@ TEST_F(Extraction, MembersFindTheirFoldersWhicheverMemberMadeThem) {
 }
 
 TEST_F(Extraction, FileWhereAFolderIsNeededShowsString5) {
-  PackageBuilder package = NewPackage();
-  package.AddFile("a\\first.txt", "first");
-  package.AddFile("a\\b\\second.txt", "second");
-  WritePackage(package);
   fs::create_directories(Installed("a"));
   WriteText(Installed("a/b"), "a file, not a folder");
-  EXPECT_EQ(ExpectBoxAndExit(kFileNotCreatedPrefix + InstallDir() + "\\a\\b\\second.txt" + kFileNotCreatedSuffix),
-            1);
-  EXPECT_EQ(ReadText(Installed("a/first.txt")), "first");
+  ExpectSecondNotCreated("a\\first.txt", "a\\b\\second.txt");
   EXPECT_EQ(ReadText(Installed("a/b")), "a file, not a folder");
 }
 
@@ -248,13 +257,8 @@ TEST_F(Extraction, TruncatedMemberDataShowsString7) {
 }
 
 TEST_F(Extraction, OutputPathTakenByADirectoryShowsString5) {
-  PackageBuilder package = NewPackage();
-  package.AddFile("first.txt", "first");
-  package.AddFile("taken", "data");
-  WritePackage(package);
   fs::create_directories(Installed("taken"));
-  EXPECT_EQ(ExpectBoxAndExit(kFileNotCreatedPrefix + InstallDir() + "\\taken" + kFileNotCreatedSuffix), 1);
-  EXPECT_EQ(ReadText(Installed("first.txt")), "first");
+  ExpectSecondNotCreated("first.txt", "taken");
 }
 
 // The archive errors of the main file table are cases of the table of damaged
